@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Chronavel needs to build, test and benchmark.
+# Idempotent: packages already present are left alone and apt is not touched.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake make pkg-config
+  libfastrtps-dev libfastcdr-dev libtinyxml2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  pps-tools
+  cyclonedds-dev cyclonedds-tools
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  SUDO=()
+elif command -v sudo >/dev/null 2>&1; then
+  SUDO=(sudo)
+else
+  echo "error: missing packages (${missing[*]}) and not root; install them as root" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
