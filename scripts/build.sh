@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures (once) and builds Chronavel.
 #   BUILD_DIR   build directory (default: build)
-#   CMAKE_ARGS  extra arguments for the first configuration
+#   CMAKE_ARGS  extra arguments for cmake
 #   TARGETS     targets to build (default: all)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
