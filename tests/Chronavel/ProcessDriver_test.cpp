@@ -110,3 +110,13 @@ TEST(ProcessDriver, FailedConfigurationEndsTheProcessWithItsLine) {
         << child.output();
     EXPECT_EQ(child.output().find("connect"), std::string::npos);
 }
+
+TEST(ProcessDriver, RaisedFaultEndsTheProcessInsteadOfLooping) {
+    ChildProcess child({DRIVER_PROBE_PATH, "trap"});
+    const int status = child.wait(5s);
+    ASSERT_NE(status, -1) << "the fault was retried forever: " << child.output();
+    EXPECT_TRUE(WIFSIGNALED(status)) << child.output();
+    EXPECT_EQ(WTERMSIG(status), SIGILL);
+    EXPECT_NE(child.output().find("trapping"), std::string::npos);
+    EXPECT_EQ(child.output().find("Signaled to terminate!"), std::string::npos);
+}

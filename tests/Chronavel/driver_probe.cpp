@@ -6,7 +6,11 @@
 //   slow-init    Initialize takes two seconds
 //   slow-stop    the stop transition takes 600 ms
 //   bad-config   Configure reports INVALID_CONFIG
+//   trap         once the handlers are installed, a thread executes an
+//                illegal instruction
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -21,6 +25,17 @@ long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+bool handlerInstalled(int sig) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1u;
+        }
+    }
+    return false;
 }
 
 void say(const std::string& what) {
@@ -70,6 +85,15 @@ public:
                                   Code& code) override {
         if (requested == FACE::LCM::Quorvane::RequestedState::START) {
             say("started at " + std::to_string(nowMs()));
+            if (mode == "trap") {
+                std::thread([] {
+                    while (!handlerInstalled(SIGILL)) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    }
+                    say("trapping");
+                    __builtin_trap();
+                }).detach();
+            }
         } else {
             say("stopping at " + std::to_string(nowMs()));
             if (mode == "slow-stop") {
