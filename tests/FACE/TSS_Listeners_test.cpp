@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FACE/TSS_Attributes.h"
+#include "FACE/TSS_Listeners.h"
+
+using namespace FACE::TSS::Listeners;
+namespace dds = eprosima::fastdds::dds;
+namespace rtps = eprosima::fastrtps::rtps;
+
+namespace {
+
+std::pair<std::string, std::string> Text(const FACE::TSS::QoS_Element& e) {
+    return {e.name.str(), e.value.str()};
+}
+
+}  // namespace
+
+TEST(TSSQosConverters, EveryKindAndTheUnknownOnes) {
+    dds::DurabilityQosPolicy durability;
+    const std::vector<std::pair<int, const char*>> durabilities = {
+        {0, "VOLATILE_DURABILITY_QOS"},  {1, "TRANSIENT_LOCAL_DURABILITY_QOS"},
+        {2, "TRANSIENT_DURABILITY_QOS"}, {3, "PERSISTENT_DURABILITY_QOS"},
+        {4, "UNKNOWN_DURABILITY_QOS"},   {255, "UNKNOWN_DURABILITY_QOS"}};
+    for (const auto& d : durabilities) {
+        durability.kind = static_cast<dds::DurabilityQosPolicyKind>(d.first);
+        EXPECT_EQ(Text(DurabilityQosPolicyToElement(durability)),
+                  std::make_pair(std::string("DurabilityQosPolicy"), std::string(d.second)));
+    }
+
+    dds::LivelinessQosPolicy liveliness;
+    const std::vector<std::pair<int, const char*>> livelinesses = {
+        {0, "AUTOMATIC_LIVELINESS_QOS"},
+        {1, "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"},
+        {2, "MANUAL_BY_TOPIC_LIVELINESS_QOS"},
+        {3, "UNKNOWN_LIVELINESS_QOS"}};
+    for (const auto& l : livelinesses) {
+        liveliness.kind = static_cast<dds::LivelinessQosPolicyKind>(l.first);
+        EXPECT_EQ(Text(LivelinessQosPolicyToElement(liveliness)),
+                  std::make_pair(std::string("LivelinessQosPolicy"), std::string(l.second)));
+    }
+
+    dds::ReliabilityQosPolicy reliability;
+    const std::vector<std::pair<int, const char*>> reliabilities = {
+        {0, "UNKNOWN_RELIABILITY_QOS"},
+        {1, "BEST_EFFORT_RELIABILITY_QOS"},
+        {2, "RELIABLE_RELIABILITY_QOS"},
+        {3, "UNKNOWN_RELIABILITY_QOS"}};
+    for (const auto& r : reliabilities) {
+        reliability.kind = static_cast<dds::ReliabilityQosPolicyKind>(r.first);
+        EXPECT_EQ(Text(ReliabilityQosPolicyToElement(reliability)),
+                  std::make_pair(std::string("ReliabilityQosPolicy"), std::string(r.second)));
+    }
+}
+
+TEST(TSSQosConverters, ElementsOwnTheirTexts) {
+    FACE::TSS::QoS_Element kept;
+    {
+        dds::DurabilityQosPolicy durability;
+        durability.kind = dds::TRANSIENT_LOCAL_DURABILITY_QOS;
+        kept = DurabilityQosPolicyToElement(durability);
+    }
+    EXPECT_TRUE(kept.name.is_managed());
+    EXPECT_TRUE(kept.value.is_managed());
+    EXPECT_EQ(kept.value.str(), "TRANSIENT_LOCAL_DURABILITY_QOS");
+}
+
+TEST(TSSQosConverters, ReaderElementsComeInDurabilityLivelinessReliabilityOrder) {
+    FACE::TSS::Details::FastRtpsSettings settings;
+    settings.historyDepth = 1;
+    settings.backFillHistory = true;
+    const auto attributes = FACE::TSS::Details::MakeSubscriberAttributes(settings, "T", "Y");
+    const FACE::TSS::QoS_EVENT_TYPE qos = ReaderQosElements(attributes);
+    ASSERT_EQ(qos.length(), 3u);
+    EXPECT_EQ(Text(qos[0]), std::make_pair(std::string("DurabilityQosPolicy"),
+                                           std::string("TRANSIENT_LOCAL_DURABILITY_QOS")));
+    EXPECT_EQ(Text(qos[1]),
+              std::make_pair(std::string("LivelinessQosPolicy"), std::string("AUTOMATIC_LIVELINESS_QOS")));
+    EXPECT_EQ(Text(qos[2]),
+              std::make_pair(std::string("ReliabilityQosPolicy"), std::string("RELIABLE_RELIABILITY_QOS")));
+}
+
+TEST(TSSGuidToUid, EntityIdIsReadBigEndianAndThePrefixIgnored) {
+    rtps::GUID_t guid;
+    for (int i = 0; i < 12; ++i) {
+        guid.guidPrefix.value[i] = static_cast<rtps::octet>(0xA0 + i);
+    }
+    guid.entityId.value[0] = 0x00;
+    guid.entityId.value[1] = 0x00;
+    guid.entityId.value[2] = 0x01;
+    guid.entityId.value[3] = 0x03;
+    EXPECT_EQ(GuidToUid(guid), 259);
+
+    // The top bit of the entity id does not make the id negative.
+    guid.entityId.value[0] = 0xFF;
+    guid.entityId.value[1] = 0xEE;
+    guid.entityId.value[2] = 0xDD;
+    guid.entityId.value[3] = 0xC2;
+    EXPECT_EQ(GuidToUid(guid), int64_t{0xFFEEDDC2});
+}
+
+TEST(TSSListeners, MatchedCountsFollowMatchingAndUnmatching) {
+    PublisherListenerBase pub("Chronavel");
+    SubscriberListenerBase sub("Chronavel");
+    EXPECT_EQ(pub.participantName(), "Chronavel");
+    EXPECT_EQ(pub.matched(), 0);
+    EXPECT_EQ(sub.matched(), 0);
+
+    rtps::MatchingInfo matched(rtps::MATCHED_MATCHING, rtps::GUID_t());
+    rtps::MatchingInfo removed(rtps::REMOVED_MATCHING, rtps::GUID_t());
+    pub.onPublicationMatched(nullptr, matched);
+    pub.onPublicationMatched(nullptr, matched);
+    sub.onSubscriptionMatched(nullptr, matched);
+    EXPECT_EQ(pub.matched(), 2);
+    EXPECT_EQ(sub.matched(), 1);
+    pub.onPublicationMatched(nullptr, removed);
+    sub.onSubscriptionMatched(nullptr, removed);
+    sub.onSubscriptionMatched(nullptr, removed);
+    EXPECT_EQ(pub.matched(), 1);
+    EXPECT_EQ(sub.matched(), -1);
+}
