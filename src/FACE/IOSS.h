@@ -41,22 +41,22 @@ public:
 
     DISCRIMINATOR_TYPE descriminator() const { return m_discriminator; }
 
-#define FACE_IOSS_ACCESSORS(tag, name, type)                  \
-    void name(type value) {                                   \
-        m_##name = value;                                     \
-        m_discriminator = tag;                                \
-    }                                                         \
-    type& name() {                                            \
-        m_discriminator = tag;                                \
-        return m_##name;                                      \
-    }                                                         \
-    void name(type& value, RETURN_CODE& code) const {         \
-        if (m_discriminator != tag) {                         \
-            code = INVALID_DISCRIMINATOR;                     \
-            return;                                           \
-        }                                                     \
-        value = m_##name;                                     \
-        code = NO_ERROR;                                      \
+#define FACE_IOSS_ACCESSORS(tag, name, type)          \
+    void name(type value) {                           \
+        m_##name = value;                             \
+        m_discriminator = tag;                        \
+    }                                                 \
+    type& name() {                                    \
+        m_discriminator = tag;                        \
+        return m_##name;                              \
+    }                                                 \
+    void name(type& value, RETURN_CODE& code) const { \
+        if (m_discriminator != tag) {                 \
+            code = INVALID_DISCRIMINATOR;             \
+            return;                                   \
+        }                                             \
+        value = m_##name;                             \
+        code = NO_ERROR;                              \
     }
     FACE_IOSS_PARAMETER_ALTERNATIVES(FACE_IOSS_ACCESSORS)
 #undef FACE_IOSS_ACCESSORS
@@ -110,8 +110,7 @@ public:
     virtual ~IO_Service() = default;
     virtual void Initialize(const String& configuration_name, RETURN_CODE_TYPE::Value& code) = 0;
     virtual void Open_Connection(const String& name, TIMEOUT_TYPE timeout,
-                                 CONNECTION_HANDLE_TYPE& handle,
-                                 RETURN_CODE_TYPE::Value& code) = 0;
+                                 CONNECTION_HANDLE_TYPE& handle, RETURN_CODE_TYPE::Value& code) = 0;
     virtual void Close_Connection(CONNECTION_HANDLE_TYPE handle, RETURN_CODE_TYPE::Value& code) = 0;
     virtual void Read(CONNECTION_HANDLE_TYPE handle, TIMEOUT_TYPE timeout, READ_PAYLOAD_TYPE& data,
                       RETURN_CODE_TYPE::Value& code) = 0;

@@ -199,8 +199,8 @@ void QV_Devmem::Open_Connection(const String& name, TIMEOUT_TYPE /*timeout*/,
         return;
     }
 
-    const std::string baseText = QV_Config_Helpers::Details::Read_Config(*m_configuration, set,
-                                                                         String("BaseAddress"));
+    const std::string baseText =
+        QV_Config_Helpers::Details::Read_Config(*m_configuration, set, String("BaseAddress"));
     const std::string sizeText =
         QV_Config_Helpers::Details::Read_Config(*m_configuration, set, String("Size"));
     uint32_t baseAddress = 0;
@@ -266,10 +266,12 @@ void QV_Devmem::Read(CONNECTION_HANDLE_TYPE handle, TIMEOUT_TYPE /*timeout*/,
     if (c == nullptr) {
         return;
     }
-    code = RETURN_CODE_TYPE::NO_ACTION;
+    // The code is stored once, after the access: a store still pending at
+    // the access's barrier would make the barrier wait for it.
     const uint32_t n = widthInBytes(data.width);
     const uint8_t* address = accessAddress(*c, data.offset, n);
     if (address == nullptr) {
+        code = RETURN_CODE_TYPE::NO_ACTION;
         return;
     }
     switch (n) {
@@ -296,10 +298,10 @@ void QV_Devmem::Write(CONNECTION_HANDLE_TYPE handle, TIMEOUT_TYPE /*timeout*/,
     if (c == nullptr) {
         return;
     }
-    code = RETURN_CODE_TYPE::NO_ACTION;
     const uint32_t n = widthInBytes(data.width);
     uint8_t* address = accessAddress(*c, data.offset, n);
     if (address == nullptr) {
+        code = RETURN_CODE_TYPE::NO_ACTION;
         return;
     }
     switch (n) {
@@ -397,8 +399,7 @@ void QV_Devmem::Get_Bus_Configuration(CONNECTION_HANDLE_TYPE /*handle*/, TIMEOUT
     code = RETURN_CODE_TYPE::NO_ACTION;
 }
 
-void QV_Devmem::Get_Connection_Status(CONNECTION_HANDLE_TYPE handle,
-                                      CONNECTION_STATUS_TYPE& status,
+void QV_Devmem::Get_Connection_Status(CONNECTION_HANDLE_TYPE handle, CONNECTION_STATUS_TYPE& status,
                                       RETURN_CODE_TYPE::Value& code) {
     const Connection_t* c = find(handle, code);
     if (c == nullptr) {
@@ -423,8 +424,7 @@ void QV_Devmem::Get_Bus_Status(CONNECTION_HANDLE_TYPE handle, BUS_STATUS_TYPE& s
     code = RETURN_CODE_TYPE::NO_ERROR;
 }
 
-void QV_Devmem::Register_Notification_Event(CONNECTION_HANDLE_TYPE handle,
-                                            IO_Callback /*callback*/,
+void QV_Devmem::Register_Notification_Event(CONNECTION_HANDLE_TYPE handle, IO_Callback /*callback*/,
                                             RETURN_CODE_TYPE::Value& code) {
     const Connection_t* c = find(handle, code);
     if (c == nullptr) {

@@ -28,7 +28,8 @@ int mappingsOf(const std::string& path) {
     std::ifstream maps("/proc/self/maps");
     int count = 0;
     for (std::string line; std::getline(maps, line);) {
-        if (line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0) {
+        if (line.size() >= path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0) {
             ++count;
         }
     }
@@ -219,6 +220,7 @@ TEST_F(QV_DevmemTest, OffsetsThatWouldWrapThe32BitSumAreRefused) {
     EXPECT_EQ(RC::NO_ACTION, read(h, 0xFFFFFFFEu, 32, p));
     EXPECT_EQ(RC::NO_ACTION, read(h, 0xFFFFFFFCu, 64, p));
     EXPECT_EQ(RC::NO_ACTION, read(h, 0xFFFFFFFFu, 8, p));
+    EXPECT_EQ(RC::NO_ACTION, read(h, 0xFFFFFFFCu, 32, p));
     EXPECT_EQ(0x1234u, p.value);
     EXPECT_EQ(RC::NO_ACTION, write(h, 0xFFFFFFFEu, 32, 1));
     EXPECT_EQ(RC::NO_ACTION, write(h, 0xFFFFFFF8u, 64, 1));
@@ -252,7 +254,8 @@ TEST_F(QV_DevmemTest, EachWidthTouchesExactlyItsBytes) {
         for (unsigned b = 0; b < 0x20; ++b) {
             const uint64_t expected =
                 (b >= 0x10 && b < 0x10 + n) ? ((pattern >> (8 * (b - 0x10))) & 0xFF) : 0xAA;
-            EXPECT_EQ(expected, image.peekAt(0x5000 + b, 8)) << "width " << int(width) << " byte " << b;
+            EXPECT_EQ(expected, image.peekAt(0x5000 + b, 8))
+                << "width " << int(width) << " byte " << b;
         }
         ReadPayload p;
         p.value = ~0ull;
@@ -305,8 +308,8 @@ TEST_F(QV_DevmemTest, ParameterWalksWithBadEntriesChangeNothing) {
     RC::Value code = RC::NO_ERROR;
     service->Close_Connection(h, code);
 
-    service->Configure_Connection_Parameters(h, -1, {ulongParameter(1, 0x100), ulongParameter(7, 1)},
-                                             code);
+    service->Configure_Connection_Parameters(
+        h, -1, {ulongParameter(1, 0x100), ulongParameter(7, 1)}, code);
     EXPECT_EQ(RC::INVALID_PARAM, code);
     IO_PARAMETER_TYPE wrongType;
     wrongType.id = 0;
@@ -336,8 +339,8 @@ TEST_F(QV_DevmemTest, ParameterWalksWithBadEntriesChangeNothing) {
     EXPECT_EQ(-3, other);
 
     // A later entry for the same id wins.
-    service->Configure_Connection_Parameters(h, -1, {ulongParameter(1, 0x40), ulongParameter(1, 0x30)},
-                                             code);
+    service->Configure_Connection_Parameters(
+        h, -1, {ulongParameter(1, 0x40), ulongParameter(1, 0x30)}, code);
     EXPECT_EQ(RC::NO_ERROR, code);
     service->Get_Connection_Configuration(h, -1, query, code);
     query[2].value.ulong_value(size, valueCode);
@@ -346,8 +349,8 @@ TEST_F(QV_DevmemTest, ParameterWalksWithBadEntriesChangeNothing) {
 
 TEST_F(QV_DevmemTest, HandlesOutsideTheTableAreRefusedByEveryConnectionOperation) {
     open("Window");
-    for (CONNECTION_HANDLE_TYPE bad : {CONNECTION_HANDLE_TYPE{-1}, CONNECTION_HANDLE_TYPE{1},
-                                       CONNECTION_HANDLE_TYPE{1} << 40}) {
+    for (CONNECTION_HANDLE_TYPE bad :
+         {CONNECTION_HANDLE_TYPE{-1}, CONNECTION_HANDLE_TYPE{1}, CONNECTION_HANDLE_TYPE{1} << 40}) {
         RC::Value code = RC::NO_ERROR;
         ReadPayload p;
         EXPECT_EQ(RC::INVALID_PARAM, read(bad, 0, 8, p));
