@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
+
+#include <tinyxml2.h>
 
 #include "FACE/QV_Config.h"
 
@@ -91,11 +94,38 @@ std::string RegisterImage::ioDevicesXml(const std::vector<RegisterBlock>& blocks
     return xml.str();
 }
 
+std::vector<RegisterBlock> RegisterImage::blocksIn(const std::string& ioDevicesPath) {
+    tinyxml2::XMLDocument doc;
+    if (doc.LoadFile(ioDevicesPath.c_str()) != tinyxml2::XML_SUCCESS ||
+        doc.FirstChildElement("QV_Configurations") == nullptr) {
+        throw std::runtime_error("cannot read IO devices file " + ioDevicesPath);
+    }
+    auto text = [](const tinyxml2::XMLElement* e, const char* name) -> const char* {
+        const tinyxml2::XMLElement* child = e != nullptr ? e->FirstChildElement(name) : nullptr;
+        return child != nullptr && child->GetText() != nullptr ? child->GetText() : nullptr;
+    };
+    std::vector<RegisterBlock> blocks;
+    for (const tinyxml2::XMLElement* set =
+             doc.FirstChildElement("QV_Configurations")->FirstChildElement();
+         set != nullptr; set = set->NextSiblingElement()) {
+        const tinyxml2::XMLElement* parameters = set->FirstChildElement("Parameters");
+        const char* name = text(set, "Name");
+        const char* base = text(parameters, "BaseAddress");
+        const char* size = text(parameters, "Size");
+        if (name != nullptr && base != nullptr && size != nullptr) {
+            blocks.push_back({name, static_cast<uint32_t>(std::strtoull(base, nullptr, 0)),
+                              static_cast<uint32_t>(std::strtoull(size, nullptr, 0))});
+        }
+    }
+    return blocks;
+}
+
 RegisterImage::RegisterImage(FpgaImageSpec spec) : m_spec(std::move(spec)) {
-    if (m_spec.blocks.empty()) {
-        const uint32_t pairs = m_spec.ptfeBlocks >= 0
-                                   ? static_cast<uint32_t>(m_spec.ptfeBlocks)
-                                   : static_cast<uint32_t>(m_spec.ptfeCount);
+    if (!m_spec.ioDevicesFile.empty()) {
+        m_blocks = blocksIn(m_spec.ioDevicesFile);
+    } else if (m_spec.blocks.empty()) {
+        const uint32_t pairs = m_spec.ptfeBlocks >= 0 ? static_cast<uint32_t>(m_spec.ptfeBlocks)
+                                                      : static_cast<uint32_t>(m_spec.ptfeCount);
         m_blocks = standardLayout(std::min(pairs, kMaxPtfeBlocks));
     } else {
         m_blocks = m_spec.blocks;
@@ -109,7 +139,9 @@ RegisterImage::RegisterImage(FpgaImageSpec spec) : m_spec(std::move(spec)) {
             listed.push_back(b);
         }
     }
-    m_ioDevicesPath = m_dir.write("IODevices.xml", ioDevicesXml(listed));
+    m_ioDevicesPath = m_spec.ioDevicesFile.empty()
+                          ? m_dir.write("IODevices.xml", ioDevicesXml(listed))
+                          : m_spec.ioDevicesFile;
 
     // Mappings may reach one page past a window's last page; the file covers
     // that too so that no access in a window can fall beyond its end.
@@ -182,8 +214,7 @@ uint64_t RegisterImage::peek(const std::string& name, uint32_t offset, unsigned 
     return peekAt(uint64_t{block(name).baseAddress} + offset, width);
 }
 
-void RegisterImage::poke(const std::string& name, uint32_t offset, unsigned width,
-                         uint64_t value) {
+void RegisterImage::poke(const std::string& name, uint32_t offset, unsigned width, uint64_t value) {
     pokeAt(uint64_t{block(name).baseAddress} + offset, width, value);
 }
 

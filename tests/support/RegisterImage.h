@@ -55,6 +55,9 @@ struct FpgaImageSpec {
     std::vector<std::string> omit;
     // Replaces the standard layout when not empty.
     std::vector<RegisterBlock> blocks;
+    // An existing IO devices file to use instead of a generated one; the
+    // layout is read from it (blocks and omit are then ignored).
+    std::string ioDevicesFile;
 };
 
 // A regular file that stands for the FPGA's physical memory, and the IO
@@ -92,6 +95,8 @@ public:
 
     // A QV_Config document with one set per block: Name, BaseAddress, Size.
     static std::string ioDevicesXml(const std::vector<RegisterBlock>& blocks);
+    // The blocks an IO devices file names; throws when it cannot be read.
+    static std::vector<RegisterBlock> blocksIn(const std::string& ioDevicesPath);
 
 private:
     FpgaImageSpec m_spec;
