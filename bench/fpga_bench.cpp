@@ -3,7 +3,6 @@
 // stands for physical memory, so it needs neither root nor the board.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -49,7 +48,7 @@ void BM_VolatileLoadWithBarrier(benchmark::State& state) {
     const volatile uint64_t* counter = fixture().counter;
     for (auto _ : state) {
         uint64_t value = __atomic_load_n(counter, __ATOMIC_RELAXED);
-        std::atomic_thread_fence(std::memory_order_seq_cst);
+        __sync_synchronize();
         benchmark::DoNotOptimize(value);
     }
 }

@@ -131,21 +131,21 @@ void FpgaFace::reset() {
     m_ptpClockCount = 0;
 }
 
-FpgaFace::Handle FpgaFace::open(const std::string& name, const char* failure) {
+FpgaFace::Handle FpgaFace::open(const std::string& name, int line, const char* failure) {
     Handle handle = FACE::IOSS::NO_CONNECTION;
     Value code = RC::NO_ACTION;
     m_ioService->Open_Connection(FACE::String(name.c_str()), kNoTimeout, handle, code);
-    FACE::Return_Code_Value_No_Error(kSource, __LINE__, failure, code);
+    FACE::Return_Code_Value_No_Error(kSource, line, failure, code);
     return handle;
 }
 
-uint32_t FpgaFace::readCount(uint32_t offset, const char* failure) {
+uint32_t FpgaFace::readCount(uint32_t offset, int line, const char* failure) {
     FACE::IOSS::Devmem::IO_Service::READ_PAYLOAD_TYPE payload;
     payload.offset = offset;
     payload.width = 64;
     Value code = RC::NO_ACTION;
     m_ioService->Read(m_timestampHandle, kNoTimeout, payload, code);
-    FACE::Return_Code_Value_No_Error(kSource, __LINE__, failure, code);
+    FACE::Return_Code_Value_No_Error(kSource, line, failure, code);
     return static_cast<uint32_t>(payload.value);
 }
 
@@ -154,37 +154,41 @@ void FpgaFace::InitFpga(const std::shared_ptr<FACE::IOSS::Devmem::IO_Service>& i
     m_ioService = ioService;
 
     m_processorHandle =
-        open("Processor_Interface", "FpgaFace() FAILED to open processor interface");
+        open("Processor_Interface", __LINE__, "FpgaFace() FAILED to open processor interface");
     m_peripheralHandle =
-        open("Peripheral_Interface", "FpgaFace() FAILED to open peripheral interface");
+        open("Peripheral_Interface", __LINE__, "FpgaFace() FAILED to open peripheral interface");
     m_timestampHandle =
-        open("TimeStamp_Interface", "FpgaFace() FAILED to open timestamp interface");
-    m_ppsSlaveHandle = open("PpsSlave_Interface", "FpgaFace() FAILED to open PPS Slave interface");
-    m_ptpClockHandle = open("PtpClock_Interface", "FpgaFace() FAILED to open PTP Clock interface");
+        open("TimeStamp_Interface", __LINE__, "FpgaFace() FAILED to open timestamp interface");
+    m_ppsSlaveHandle =
+        open("PpsSlave_Interface", __LINE__, "FpgaFace() FAILED to open PPS Slave interface");
+    m_ptpClockHandle =
+        open("PtpClock_Interface", __LINE__, "FpgaFace() FAILED to open PTP Clock interface");
 
-    m_uartCount =
-        readCount(timestamp::kUartCount, "FpgaFace() FAILED to read FPGA number of UARTs");
-    m_ptfeCount =
-        readCount(timestamp::kPtfeCount, "FpgaFace() FAILED to read FPGA number of PTFEs");
-    m_pulseCount =
-        readCount(timestamp::kPulseCount, "FpgaFace() FAILED to read FPGA number of Pulses");
-    m_periphCount =
-        readCount(timestamp::kPeriphCount, "FpgaFace() FAILED to read FPGA number of Periphs");
+    m_uartCount = readCount(timestamp::kUartCount, __LINE__,
+                            "FpgaFace() FAILED to read FPGA number of UARTs");
+    m_ptfeCount = readCount(timestamp::kPtfeCount, __LINE__,
+                            "FpgaFace() FAILED to read FPGA number of PTFEs");
+    m_pulseCount = readCount(timestamp::kPulseCount, __LINE__,
+                             "FpgaFace() FAILED to read FPGA number of Pulses");
+    m_periphCount = readCount(timestamp::kPeriphCount, __LINE__,
+                              "FpgaFace() FAILED to read FPGA number of Periphs");
 
     m_ppsSlaveCount = kPpsSlaveRegisters;
     m_ptpClockCount = kPtpClockRegisters;
 
-    // Handles not yet opened stay -1 so that no operation reaches another
-    // block through them.
-    m_ptfeHandles.assign(m_ptfeCount, FACE::IOSS::NO_CONNECTION);
-    m_pulseGenHandles.assign(m_ptfeCount, FACE::IOSS::NO_CONNECTION);
-    m_pulseCycles.assign(m_ptfeCount, 0u);
+    // The arrays grow block by block: a count register gone wild (all ones)
+    // then ends at the first missing block with its own message instead of
+    // a giant allocation. A handle not yet opened stays -1, so that no
+    // operation reaches another block through it.
     for (uint32_t i = 0; i < m_ptfeCount; ++i) {
+        m_ptfeHandles.push_back(FACE::IOSS::NO_CONNECTION);
+        m_pulseGenHandles.push_back(FACE::IOSS::NO_CONNECTION);
+        m_pulseCycles.push_back(0u);
         const std::string index = std::to_string(i);
-        m_ptfeHandles[i] = open("Ptfe_Interface" + index,
+        m_ptfeHandles[i] = open("Ptfe_Interface" + index, __LINE__,
                                 ("FpgaFace() FAILED to open PTFE " + index + " interface").c_str());
         m_pulseGenHandles[i] =
-            open("PulseGen_Interface" + index,
+            open("PulseGen_Interface" + index, __LINE__,
                  ("FpgaFace() FAILED to open PulseGen " + index + " interface").c_str());
     }
 
@@ -212,7 +216,7 @@ void FpgaFace::DoneFpga() {
                           m_ppsSlaveHandle, m_ptpClockHandle}) {
         m_ioService->Close_Connection(handle, code);
     }
-    for (uint32_t i = 0; i < m_ptfeCount && i < m_ptfeHandles.size(); ++i) {
+    for (uint32_t i = 0; ptfeInRange(i); ++i) {
         m_ioService->Close_Connection(m_ptfeHandles[i], code);
         m_ioService->Close_Connection(m_pulseGenHandles[i], code);
     }
@@ -383,7 +387,7 @@ uint32_t FpgaFace::fpga_get_ptpClock_control(int32_t index) {
 }
 
 void FpgaFace::fpga_ptfe_init(uint32_t index, uint32_t setting, uint32_t cycles) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return;
     }
     m_pulseCycles[index] = cycles;
@@ -398,7 +402,7 @@ void FpgaFace::fpga_ptfe_init(uint32_t index, uint32_t setting, uint32_t cycles)
 }
 
 void FpgaFace::fpga_ptfe_soft_reset(uint32_t index) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return;
     }
     const Handle handle = m_ptfeHandles[index];
@@ -416,7 +420,7 @@ void FpgaFace::fpga_ptfe_soft_reset(uint32_t index) {
 
 uint64_t FpgaFace::getPtfeFirmwareId(uint32_t index) {
     uint64_t value = 0;
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read(m_ptfeHandles[index], ptfe::kFirmwareId, 64, value) ? value : 0u;
@@ -424,14 +428,14 @@ uint64_t FpgaFace::getPtfeFirmwareId(uint32_t index) {
 
 uint32_t FpgaFace::getPtfeMeasuredFreqEstimate(uint32_t index) {
     uint64_t value = 0;
-    if (index >= m_ptfeCount || !read(m_ptfeHandles[index], ptfe::kMeasuredFreq, 32, value)) {
+    if (!ptfeInRange(index) || !read(m_ptfeHandles[index], ptfe::kMeasuredFreq, 32, value)) {
         return 1;
     }
     return static_cast<uint32_t>(value) + 1u;
 }
 
 uint32_t FpgaFace::getPtfeStatus(uint32_t index) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read32(m_ptfeHandles[index], ptfe::kStatus);
@@ -439,7 +443,7 @@ uint32_t FpgaFace::getPtfeStatus(uint32_t index) {
 
 uint32_t FpgaFace::getAndClearPtfeStatus(uint32_t index) {
     const uint32_t status = getPtfeStatus(index);
-    if (index < m_ptfeCount) {
+    if (ptfeInRange(index)) {
         write(m_ptfeHandles[index], ptfe::kStatus, 32, 0u);
     }
     return status;
@@ -447,7 +451,7 @@ uint32_t FpgaFace::getAndClearPtfeStatus(uint32_t index) {
 
 uint64_t FpgaFace::getDfNcoRate(uint32_t index) {
     uint64_t value = 0;
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read(m_ptfeHandles[index], ptfe::kNcoRate, 64, value) ? (value & ptfe::kNcoRateMask)
@@ -456,7 +460,7 @@ uint64_t FpgaFace::getDfNcoRate(uint32_t index) {
 
 uint64_t FpgaFace::getDtNcoPhase(uint32_t index) {
     uint64_t value = 0;
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read(m_ptfeHandles[index], ptfe::kNcoPhase, 64, value) ? (value & ptfe::kNcoPhaseMask)
@@ -464,26 +468,26 @@ uint64_t FpgaFace::getDtNcoPhase(uint32_t index) {
 }
 
 uint32_t FpgaFace::getDtCycles(uint32_t index) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read32(m_ptfeHandles[index], ptfe::kCycles);
 }
 
 void FpgaFace::setPtfeDefaultNcoRate(uint32_t index, uint64_t rate) {
-    if (index < m_ptfeCount) {
+    if (ptfeInRange(index)) {
         write(m_ptfeHandles[index], ptfe::kDefaultNcoRate, 64, rate);
     }
 }
 
 void FpgaFace::fpga_pulsegen_set_Int_phase(uint32_t index, uint32_t phase) {
-    if (index < m_ptfeCount) {
+    if (ptfeInRange(index)) {
         write(m_pulseGenHandles[index], pulsegen::kIntPhase, 32, phase);
     }
 }
 
 uint32_t FpgaFace::fpga_pulsegen_get_Int_phase(uint32_t index) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read32(m_pulseGenHandles[index], pulsegen::kIntPhase);
@@ -494,13 +498,13 @@ uint32_t FpgaFace::fpga_pulsegen_adjust_Int_phase(uint32_t index, int32_t delta)
 }
 
 void FpgaFace::fpga_pulsegen_set_Ext_phase(uint32_t index, uint32_t phase) {
-    if (index < m_ptfeCount) {
+    if (ptfeInRange(index)) {
         write(m_pulseGenHandles[index], pulsegen::kExtPhase, 32, phase);
     }
 }
 
 uint32_t FpgaFace::fpga_pulsegen_get_Ext_phase(uint32_t index) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     return read32(m_pulseGenHandles[index], pulsegen::kExtPhase);
@@ -511,7 +515,7 @@ uint32_t FpgaFace::fpga_pulsegen_adjust_Ext_phase(uint32_t index, int32_t delta)
 }
 
 uint32_t FpgaFace::adjustPhase(uint32_t index, uint32_t offset, int32_t delta) {
-    if (index >= m_ptfeCount) {
+    if (!ptfeInRange(index)) {
         return 0;
     }
     const Handle handle = m_pulseGenHandles[index];

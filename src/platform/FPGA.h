@@ -85,14 +85,20 @@ private:
     ~FpgaFace() = default;
 
     void reset();
-    Handle open(const std::string& name, const char* failure);
-    uint32_t readCount(uint32_t offset, const char* failure);
+    // Both throw with the failure text and the caller's line.
+    Handle open(const std::string& name, int line, const char* failure);
+    uint32_t readCount(uint32_t offset, int line, const char* failure);
     // One register access through the service; false when it did not happen.
     bool read(Handle handle, uint32_t offset, uint8_t width, uint64_t& value);
     void write(Handle handle, uint32_t offset, uint8_t width, uint64_t value);
     uint32_t read32(Handle handle, uint32_t offset);
     uint32_t adjustPhase(uint32_t ptfe, uint32_t offset, int32_t delta);
 
+    // Below the PTFE count and started (after a failed start fewer blocks
+    // may have been set up than the FPGA reported).
+    bool ptfeInRange(uint32_t index) const {
+        return index < m_ptfeCount && index < m_pulseCycles.size();
+    }
     static bool inRange(int32_t index, uint32_t count) {
         return index >= 0 && static_cast<uint32_t>(index) < count;
     }

@@ -140,6 +140,32 @@ TEST(FpgaInit, EachMissingBlockNamesItself) {
     }
 }
 
+TEST(FpgaInit, AWildPtfeCountEndsAtTheFirstMissingBlock) {
+    FpgaImageSpec spec;
+    spec.ptfeCount = 0xFFFFFFFFu;  // what an unprogrammed FPGA reads as
+    spec.ptfeBlocks = 2;
+    RegisterImage image(spec);
+    auto service = image.makeService();
+    try {
+        FpgaFace::Instance().InitFpga(service);
+        ADD_FAILURE() << "started with blocks missing";
+    } catch (const std::runtime_error& e) {
+        EXPECT_THAT(e.what(),
+                    EndsWith("]:INVALID_CONFIG FpgaFace() FAILED to open PTFE 2 interface"));
+    }
+    // Blocks beyond those set up are out of range, not out of bounds.
+    FpgaFace& fpga = FpgaFace::Instance();
+    EXPECT_EQ(0xFFFFFFFFu, fpga.ptfeCount());
+    fpga.fpga_ptfe_init(3, 1, 1);
+    fpga.fpga_ptfe_soft_reset(3);
+    EXPECT_EQ(1u, fpga.getPtfeMeasuredFreqEstimate(1000));
+    EXPECT_EQ(0u, fpga.fpga_pulsegen_adjust_Ext_phase(3, 5));
+    EXPECT_EQ(0u, fpga.getDtNcoPhase(0xFFFFFFFEu));
+    fpga.fpga_ptfe_init(1, 9, 10);
+    EXPECT_EQ(9u, image.peek(block::ptfe(1), 0x90, 32));
+    FpgaFace::Instance().DoneFpga();
+}
+
 TEST(FpgaInit, BlocksOpenedBeforeAFailureStayOpenUntilDone) {
     RegisterImage image(without(block::kPpsSlave));
     auto service = image.makeService();

@@ -1,3 +1,6 @@
+// Register addresses may lie above 2 GiB: file offsets must be 64 bits wide.
+#define _FILE_OFFSET_BITS 64
+
 #include "support/RegisterImage.h"
 
 #include <fcntl.h>
