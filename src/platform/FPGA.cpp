@@ -133,8 +133,12 @@ void FpgaFace::reset() {
 
 FpgaFace::Handle FpgaFace::open(const std::string& name, int line, const char* failure) {
     Handle handle = FACE::IOSS::NO_CONNECTION;
-    Value code = RC::NO_ACTION;
-    m_ioService->Open_Connection(FACE::String(name.c_str()), kNoTimeout, handle, code);
+    // Without a service nothing can be opened: refused like any other open.
+    Value code = RC::INVALID_PARAM;
+    if (m_ioService) {
+        code = RC::NO_ACTION;
+        m_ioService->Open_Connection(FACE::String(name.c_str()), kNoTimeout, handle, code);
+    }
     FACE::Return_Code_Value_No_Error(kSource, line, failure, code);
     return handle;
 }

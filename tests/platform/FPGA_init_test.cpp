@@ -191,6 +191,11 @@ TEST(FpgaInit, UnmappableMemoryFailsAtTheFirstCount) {
                 EndsWith("]:INVALID_MODE FpgaFace() FAILED to read FPGA number of UARTs"));
 }
 
+TEST(FpgaInit, NoServiceIsRefusedAtTheFirstBlock) {
+    EXPECT_THAT(initFailure(nullptr),
+                EndsWith("]:INVALID_PARAM FpgaFace() FAILED to open processor interface"));
+}
+
 TEST(FpgaInit, CountRegisterBeyondTheWindowFailsItsRead) {
     FpgaImageSpec spec;
     spec.blocks = RegisterImage::standardLayout(2);

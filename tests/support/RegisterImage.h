@@ -64,6 +64,14 @@ struct FpgaImageSpec {
 // devices file that names its register windows. Registers are read and
 // written with pread/pwrite, independent of the code under test. Each image
 // has a path of its own for the life of the process.
+//
+//   testsupport::FpgaImageSpec spec;
+//   spec.systemCount = 58982400;                       // one second of ticks
+//   testsupport::RegisterImage image(spec);
+//   testsupport::FpgaSession session(image);          // FpgaFace started on it
+//   image.poke(fpgablock::kTimestamp, 0x88, 64, 123);  // pulse 0 timestamp
+//   ... code under test ...
+//   EXPECT_EQ(1u, image.peek(fpgablock::kPeripheral, 4 * 3, 32));
 class RegisterImage {
 public:
     explicit RegisterImage(FpgaImageSpec spec = FpgaImageSpec());
