@@ -22,9 +22,9 @@ std::string failureOf(uint32_t base, uint32_t size, const std::string& device) {
 }  // namespace
 
 TEST(MemoryMap, MapsWholePagesAroundTheWindow) {
-    testsupport::FpgaImageSpec spec;
-    spec.blocks = {{"Window", 0x3010, 0x20}, {"Page", 0x1000, 0x1000}};
-    testsupport::RegisterImage image(spec);
+    testsupport::FpgaImageContents contents;
+    contents.blocks = {{"Window", 0x3010, 0x20}, {"Page", 0x1000, 0x1000}};
+    testsupport::RegisterImage image(contents);
     image.pokeAt(0x3000, 8, 0x11);
     image.pokeAt(0x3010, 8, 0x22);
 

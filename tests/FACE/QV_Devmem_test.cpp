@@ -55,10 +55,10 @@ std::shared_ptr<QV_Devmem> serviceOn(const std::string& device, const std::strin
 
 class Devmem : public ::testing::Test {
 protected:
-    static testsupport::FpgaImageSpec windows() {
-        testsupport::FpgaImageSpec spec;
-        spec.blocks = {{"Window", 0x3010, 0x20}, {"Wide", 0x5000, 0x40}};
-        return spec;
+    static testsupport::FpgaImageContents windows() {
+        testsupport::FpgaImageContents contents;
+        contents.blocks = {{"Window", 0x3010, 0x20}, {"Wide", 0x5000, 0x40}};
+        return contents;
     }
 
     CONNECTION_HANDLE_TYPE open(const char* name) {
@@ -274,7 +274,8 @@ TEST_F(Devmem, HandlesOutsideTheTableAreRefused) {
     IO_PARAMETER_TRANSACTION_TYPE params{param(1, 4)};
     FACE::IOSS::CONNECTION_STATUS_TYPE status;
     FACE::IOSS::BUS_STATUS_TYPE bus = 3;
-    for (CONNECTION_HANDLE_TYPE bad : {CONNECTION_HANDLE_TYPE{-1}, h + 1, h + (CONNECTION_HANDLE_TYPE{1} << 40)}) {
+    for (CONNECTION_HANDLE_TYPE bad :
+         {CONNECTION_HANDLE_TYPE{-1}, h + 1, h + (CONNECTION_HANDLE_TYPE{1} << 40)}) {
         ReadPayload p;
         EXPECT_EQ(RC::INVALID_PARAM, read(bad, 0, 8, p));
         EXPECT_EQ(RC::INVALID_PARAM, write(bad, 0, 8, 0));

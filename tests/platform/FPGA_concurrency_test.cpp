@@ -14,9 +14,9 @@ namespace block = testsupport::fpgablock;
 // stamp messages and threads that drive control registers share them
 // without locks.
 TEST(FpgaConcurrency, RegisterAccessesFromSeveralThreadsShareNoMutableState) {
-    testsupport::FpgaImageSpec spec;
-    spec.systemCount = 0x1122334455667788ull;
-    testsupport::RegisterImage image(spec);
+    testsupport::FpgaImageContents contents;
+    contents.systemCount = 0x1122334455667788ull;
+    testsupport::RegisterImage image(contents);
     testsupport::FpgaSession session(image);
     FpgaFace& fpga = FpgaFace::Instance();
 

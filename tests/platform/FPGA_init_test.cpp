@@ -12,7 +12,7 @@
 #include "support/TempDir.h"
 
 using ::testing::EndsWith;
-using testsupport::FpgaImageSpec;
+using testsupport::FpgaImageContents;
 using testsupport::FpgaSession;
 using testsupport::RegisterImage;
 namespace block = testsupport::fpgablock;
@@ -32,8 +32,8 @@ std::string initFailure(const std::shared_ptr<FACE::IOSS::Devmem::IO_Service>& s
     return failure;
 }
 
-std::string initFailure(const FpgaImageSpec& spec) {
-    RegisterImage image(spec);
+std::string initFailure(const FpgaImageContents& contents) {
+    RegisterImage image(contents);
     return initFailure(image.makeService());
 }
 
@@ -48,12 +48,12 @@ uint32_t stateOf(FACE::IOSS::QV_Devmem& service, FACE::IOSS::CONNECTION_HANDLE_T
 }  // namespace
 
 TEST(FpgaInit, StartsOnAGoodImageAndStopsCompletely) {
-    FpgaImageSpec spec;
-    spec.uartCount = 0x0000000100000003ull;  // only the low 32 bits count
-    spec.ptfeCount = 0xFFFFFFFF00000003ull;
-    spec.periphCount = 0x8000000000000009ull;
-    spec.systemCount = 123456789;
-    RegisterImage image(spec);
+    FpgaImageContents contents;
+    contents.uartCount = 0x0000000100000003ull;  // only the low 32 bits count
+    contents.ptfeCount = 0xFFFFFFFF00000003ull;
+    contents.periphCount = 0x8000000000000009ull;
+    contents.systemCount = 123456789;
+    RegisterImage image(contents);
     auto service = image.makeService();
     FpgaFace& fpga = FpgaFace::Instance();
     fpga.InitFpga(service);
@@ -77,29 +77,29 @@ TEST(FpgaInit, StartsOnAGoodImageAndStopsCompletely) {
     EXPECT_EQ(1, service.use_count()) << "the facade let go of the service";
     fpga.DoneFpga();  // nothing left to do
 
-    spec.systemCount = 42;  // and it starts again on a fresh image
-    RegisterImage second(spec);
+    contents.systemCount = 42;  // and it starts again on a fresh image
+    RegisterImage second(contents);
     FpgaSession session(second);
     EXPECT_EQ(42u, fpga.fpga_get_SystemCount());
 }
 
 TEST(FpgaInit, EveryFailureIsThrownWithItsCodeAndText) {
     auto missing = [](const std::string& name) {
-        FpgaImageSpec spec;
-        spec.omit.push_back(name);
-        return spec;
+        FpgaImageContents contents;
+        contents.omit.push_back(name);
+        return contents;
     };
-    FpgaImageSpec badClock;
+    FpgaImageContents badClock;
     badClock.clockRate = 58982401;
-    FpgaImageSpec badHighWord;
+    FpgaImageContents badHighWord;
     badHighWord.clockRate = 0x0000000103840000ull;
-    FpgaImageSpec noPtfeBadClock;
+    FpgaImageContents noPtfeBadClock;
     noPtfeBadClock.ptfeCount = 0;
     noPtfeBadClock.clockRate = 1;
-    FpgaImageSpec shortTimestamp;
+    FpgaImageContents shortTimestamp;
     shortTimestamp.blocks = RegisterImage::standardLayout(2);
     shortTimestamp.blocks[2].size = 0x18;  // ends before the pulse count
-    const std::pair<FpgaImageSpec, std::string> cases[] = {
+    const std::pair<FpgaImageContents, std::string> cases[] = {
         {badClock,
          "INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 58982401, expected 58982400"},
         {badHighWord,
@@ -136,9 +136,9 @@ TEST(FpgaInit, EveryFailureIsThrownWithItsCodeAndText) {
 }
 
 TEST(FpgaInit, BlocksOpenedBeforeAFailureStayOpenUntilDone) {
-    FpgaImageSpec spec;
-    spec.omit.push_back(block::kPpsSlave);
-    RegisterImage image(spec);
+    FpgaImageContents contents;
+    contents.omit.push_back(block::kPpsSlave);
+    RegisterImage image(contents);
     auto service = image.makeService();
     EXPECT_THROW(FpgaFace::Instance().InitFpga(service), std::runtime_error);
     for (FACE::IOSS::CONNECTION_HANDLE_TYPE h = 0; h < 3; ++h) {
@@ -149,10 +149,10 @@ TEST(FpgaInit, BlocksOpenedBeforeAFailureStayOpenUntilDone) {
 }
 
 TEST(FpgaInit, AWildPtfeCountEndsAtTheFirstMissingBlock) {
-    FpgaImageSpec spec;
-    spec.ptfeCount = 0xFFFFFFFFu;  // what an unprogrammed FPGA reads as
-    spec.ptfeBlocks = 2;
-    RegisterImage image(spec);
+    FpgaImageContents contents;
+    contents.ptfeCount = 0xFFFFFFFFu;  // what an unprogrammed FPGA reads as
+    contents.ptfeBlocks = 2;
+    RegisterImage image(contents);
     EXPECT_THROW(FpgaFace::Instance().InitFpga(image.makeService()), std::runtime_error);
     // Blocks beyond those set up are out of range, not out of bounds.
     FpgaFace& fpga = FpgaFace::Instance();
@@ -165,9 +165,9 @@ TEST(FpgaInit, AWildPtfeCountEndsAtTheFirstMissingBlock) {
 }
 
 TEST(FpgaInit, TheExampleIoDevicesFileNamesEveryWindow) {
-    FpgaImageSpec spec;
-    spec.ioDevicesFile = std::string(CHRONAVEL_SOURCE_DIR) + "/config/IODevices.xml";
-    RegisterImage image(spec);  // sparse: only the register pages take space
+    FpgaImageContents contents;
+    contents.ioDevicesFile = std::string(CHRONAVEL_SOURCE_DIR) + "/config/IODevices.xml";
+    RegisterImage image(contents);  // sparse: only the register pages take space
     EXPECT_EQ(9u, image.blocks().size());
     FpgaSession session(image);
     FpgaFace::Instance().fpga_set_ptpClock_control(29, 0x5A);
@@ -190,16 +190,16 @@ TEST(FpgaIdentity, NamesFirmwareBuildPartAndRevision) {
             "KPN:,1234-5678-9ABCRev:A001",
             fpga.getFirmwareConfiguration());
     }
-    FpgaImageSpec spec;
-    spec.identity = {0x41420000u,  // "AB" and zero bytes
-                     testsupport::asciiWord("CDEF"),
-                     0x1999A2B1u,  // not BCD
-                     0xFFFF0959u,  // the high half is not part of the time
-                     0x00313233u,  // leading zero byte: nothing of it shows
-                     testsupport::asciiWord("5678"),
-                     testsupport::asciiWord("9A"),
-                     0u};
-    RegisterImage image(spec);
+    FpgaImageContents contents;
+    contents.identity = {0x41420000u,  // "AB" and zero bytes
+                         testsupport::asciiWord("CDEF"),
+                         0x1999A2B1u,  // not BCD
+                         0xFFFF0959u,  // the high half is not part of the time
+                         0x00313233u,  // leading zero byte: nothing of it shows
+                         testsupport::asciiWord("5678"),
+                         testsupport::asciiWord("9A"),
+                         0u};
+    RegisterImage image(contents);
     FpgaSession session(image);
     EXPECT_EQ("1999-102-111T09:59:00", fpga.getFirmwareBuildStamp());
     EXPECT_EQ(

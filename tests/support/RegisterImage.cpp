@@ -123,28 +123,30 @@ std::vector<RegisterBlock> RegisterImage::blocksIn(const std::string& ioDevicesP
     return blocks;
 }
 
-RegisterImage::RegisterImage(FpgaImageSpec spec) : m_spec(std::move(spec)) {
-    if (!m_spec.ioDevicesFile.empty()) {
-        m_blocks = blocksIn(m_spec.ioDevicesFile);
-    } else if (m_spec.blocks.empty()) {
-        const uint32_t pairs = m_spec.ptfeBlocks >= 0 ? static_cast<uint32_t>(m_spec.ptfeBlocks)
-                                                      : static_cast<uint32_t>(m_spec.ptfeCount);
+RegisterImage::RegisterImage(FpgaImageContents contents) : m_contents(std::move(contents)) {
+    if (!m_contents.ioDevicesFile.empty()) {
+        m_blocks = blocksIn(m_contents.ioDevicesFile);
+    } else if (m_contents.blocks.empty()) {
+        const uint32_t pairs = m_contents.ptfeBlocks >= 0
+                                   ? static_cast<uint32_t>(m_contents.ptfeBlocks)
+                                   : static_cast<uint32_t>(m_contents.ptfeCount);
         m_blocks = standardLayout(std::min(pairs, kMaxPtfeBlocks));
     } else {
-        m_blocks = m_spec.blocks;
+        m_blocks = m_contents.blocks;
     }
 
     std::vector<RegisterBlock> listed;
     uint64_t end = 0;
     for (const RegisterBlock& b : m_blocks) {
         end = std::max(end, uint64_t{b.baseAddress} + b.size);
-        if (std::find(m_spec.omit.begin(), m_spec.omit.end(), b.name) == m_spec.omit.end()) {
+        if (std::find(m_contents.omit.begin(), m_contents.omit.end(), b.name) ==
+            m_contents.omit.end()) {
             listed.push_back(b);
         }
     }
-    m_ioDevicesPath = m_spec.ioDevicesFile.empty()
+    m_ioDevicesPath = m_contents.ioDevicesFile.empty()
                           ? m_dir.write("IODevices.xml", ioDevicesXml(listed))
-                          : m_spec.ioDevicesFile;
+                          : m_contents.ioDevicesFile;
 
     // Mappings may reach one page past a window's last page; the file covers
     // that too so that no access in a window can fall beyond its end.
@@ -160,16 +162,16 @@ RegisterImage::RegisterImage(FpgaImageSpec spec) : m_spec(std::move(spec)) {
                            [name](const RegisterBlock& b) { return b.name == name; });
     };
     if (has(fpgablock::kTimestamp)) {
-        poke(fpgablock::kTimestamp, kClockRate, 64, m_spec.clockRate);
-        poke(fpgablock::kTimestamp, kUartCount, 64, m_spec.uartCount);
-        poke(fpgablock::kTimestamp, kPtfeCount, 64, m_spec.ptfeCount);
-        poke(fpgablock::kTimestamp, kPulseCount, 64, m_spec.pulseCount);
-        poke(fpgablock::kTimestamp, kPeriphCount, 64, m_spec.periphCount);
-        poke(fpgablock::kTimestamp, kSystemCount, 64, m_spec.systemCount);
+        poke(fpgablock::kTimestamp, kClockRate, 64, m_contents.clockRate);
+        poke(fpgablock::kTimestamp, kUartCount, 64, m_contents.uartCount);
+        poke(fpgablock::kTimestamp, kPtfeCount, 64, m_contents.ptfeCount);
+        poke(fpgablock::kTimestamp, kPulseCount, 64, m_contents.pulseCount);
+        poke(fpgablock::kTimestamp, kPeriphCount, 64, m_contents.periphCount);
+        poke(fpgablock::kTimestamp, kSystemCount, 64, m_contents.systemCount);
     }
     if (has(fpgablock::kProcessor)) {
-        for (uint32_t i = 0; i < m_spec.identity.size(); ++i) {
-            poke(fpgablock::kProcessor, 4 * i, 32, m_spec.identity[i]);
+        for (uint32_t i = 0; i < m_contents.identity.size(); ++i) {
+            poke(fpgablock::kProcessor, 4 * i, 32, m_contents.identity[i]);
         }
     }
 }

@@ -35,7 +35,7 @@ struct RegisterBlock {
 
 // What the FPGA holds when the image is made. The count registers are 64 bits
 // wide and hold exactly these values.
-struct FpgaImageSpec {
+struct FpgaImageContents {
     uint64_t clockRate = 58982400u;
     uint64_t uartCount = 4;
     uint64_t ptfeCount = 2;
@@ -65,16 +65,16 @@ struct FpgaImageSpec {
 // written with pread/pwrite, independent of the code under test. Each image
 // has a path of its own for the life of the process.
 //
-//   testsupport::FpgaImageSpec spec;
-//   spec.systemCount = 58982400;                       // one second of ticks
-//   testsupport::RegisterImage image(spec);
+//   testsupport::FpgaImageContents contents;
+//   contents.systemCount = 58982400;                       // one second of ticks
+//   testsupport::RegisterImage image(contents);
 //   testsupport::FpgaSession session(image);          // FpgaFace started on it
 //   image.poke(fpgablock::kTimestamp, 0x88, 64, 123);  // pulse 0 timestamp
 //   ... code under test ...
 //   EXPECT_EQ(1u, image.peek(fpgablock::kPeripheral, 4 * 3, 32));
 class RegisterImage {
 public:
-    explicit RegisterImage(FpgaImageSpec spec = FpgaImageSpec());
+    explicit RegisterImage(FpgaImageContents contents = FpgaImageContents());
     ~RegisterImage();
     RegisterImage(const RegisterImage&) = delete;
     RegisterImage& operator=(const RegisterImage&) = delete;
@@ -87,7 +87,7 @@ public:
     const std::string& ioDevicesPath() const { return m_ioDevicesPath; }
     const std::vector<RegisterBlock>& blocks() const { return m_blocks; }
     const RegisterBlock& block(const std::string& name) const;  // throws if unknown
-    const FpgaImageSpec& spec() const { return m_spec; }
+    const FpgaImageContents& contents() const { return m_contents; }
     TempDir& dir() { return m_dir; }
 
     // width in bits: 8, 16, 32 or 64. Offsets are from the block's base.
@@ -107,7 +107,7 @@ public:
     static std::vector<RegisterBlock> blocksIn(const std::string& ioDevicesPath);
 
 private:
-    FpgaImageSpec m_spec;
+    FpgaImageContents m_contents;
     TempDir m_dir;
     std::vector<RegisterBlock> m_blocks;
     std::string m_imagePath;
