@@ -138,26 +138,13 @@ TEST(MessageValues, DefaultsAreZeroEmptyAndFirstEnumerator)
     EXPECT_TRUE(EventLog().eventlog().empty());
 }
 
-TEST(MessageValues, CopiesAreIndependentAndMovesTakeTheContents)
+TEST(MessageValues, MoveSetterTakesTheContents)
 {
-    GPSLineOfSight a = msgtest::filled<GPSLineOfSight>(1);
-    GPSLineOfSight b = a;
-    b.obs()[1].sv_position_stop()[2] = -1.0;
-    EXPECT_NE(a.obs()[1].sv_position_stop()[2], -1.0);
-
     std::vector<gpslos_obs> observations(2);
     const gpslos_obs* storage = observations.data();
-    a.obs(std::move(observations));
-    EXPECT_EQ(a.obs().data(), storage);
-
-    EventLog e;
-    std::string text(300, 't');
-    e.eventlog(text);
-    EXPECT_EQ(e.eventlog(), text);
-    // Longer than the advertised maximum: still encoded whole.
-    EventLog back;
-    ASSERT_TRUE(msgtest::decode(msgtest::encode(e), back));
-    EXPECT_EQ(back.eventlog().size(), 300u);
+    GPSLineOfSight m;
+    m.obs(std::move(observations));
+    EXPECT_EQ(m.obs().data(), storage);
 }
 
 }  // namespace
