@@ -89,11 +89,16 @@ public:
     void onNewDataMessage(eprosima::fastrtps::Subscriber* sub) override {
         T sample;
         eprosima::fastrtps::SampleInfo_t info;
-        const eprosima::fastrtps::SubscriberAttributes& attributes = sub->getAttributes();
         // A sample that cannot be decoded is consumed by the take and
         // dropped here, so it never blocks the ones behind it.
         if (!sub->takeNextData(&sample, &info) || info.sampleKind != eprosima::fastrtps::rtps::ALIVE) {
             return;
+        }
+        // The reader's QoS never changes after creation, so its description
+        // is made once, on the first sample, by the one thread that calls
+        // this listener.
+        if (m_qos.length() == 0) {
+            m_qos = ReaderQosElements(sub->getAttributes());
         }
         const eprosima::fastrtps::rtps::SequenceNumber_t& seq = info.sample_identity.sequence_number();
         const TRANSACTION_ID_TYPE transactionId =
@@ -102,13 +107,12 @@ public:
         header.source_uid = GuidToUid(info.sample_identity.writer_guid());
         header.destination_uid = GuidToUid(sub->getGuid());
         header.source_timestamp = info.sourceTimestamp.to_ns();
-        const QoS_EVENT_TYPE qos = ReaderQosElements(attributes);
         if (!m_callback) {
             return;
         }
         RETURN_CODE_TYPE::Value code = RETURN_CODE_TYPE::NO_ERROR;
         try {
-            m_callback(m_connectionId, transactionId, sample, header, qos, code);
+            m_callback(m_connectionId, transactionId, sample, header, m_qos, code);
         } catch (const std::exception& e) {
             Details::ReportCallbackException(participantName(), m_connectionId, e.what());
         } catch (...) {
@@ -119,6 +123,7 @@ public:
 private:
     const CONNECTION_ID_TYPE m_connectionId;
     const Read_Callback<T> m_callback;
+    QoS_EVENT_TYPE m_qos;
 };
 
 }  // namespace Listeners
