@@ -112,31 +112,6 @@ TEST(TSSParticipantAttributes, DottedQuadParsing) {
     }
 }
 
-TEST(TSSEndpointAttributes, TopicAndHistoryFollowTheSettings) {
-    const FastRtpsSettings s = Settings("SHM");
-    const std::string longName(260, 't');
-    const auto pub = MakePublisherAttributes(s, longName, "aspn2_msgs::idl::UTCTime");
-    const auto sub = MakeSubscriberAttributes(s, "UTCTime", longName);
-    EXPECT_EQ(pub.topic.topicName.to_string(), longName.substr(0, 255));
-    EXPECT_EQ(pub.topic.topicDataType.to_string(), "aspn2_msgs::idl::UTCTime");
-    EXPECT_EQ(sub.topic.topicName.to_string(), "UTCTime");
-    EXPECT_EQ(sub.topic.topicDataType.to_string(), longName.substr(0, 255));
-    for (const eprosima::fastrtps::TopicAttributes* t : {&pub.topic, &sub.topic}) {
-        EXPECT_EQ(t->topicKind, rtps::NO_KEY);
-        EXPECT_EQ(t->historyQos.kind, dds::KEEP_LAST_HISTORY_QOS);
-        EXPECT_EQ(t->historyQos.depth, 4);
-        EXPECT_EQ(t->resourceLimitsQos.max_samples, 4);
-        EXPECT_EQ(t->resourceLimitsQos.max_instances, 1);
-        EXPECT_EQ(t->resourceLimitsQos.max_samples_per_instance, 4);
-        EXPECT_EQ(t->resourceLimitsQos.allocated_samples, 4);
-        EXPECT_TRUE(t->checkQos());
-    }
-    EXPECT_EQ(pub.historyMemoryPolicy, rtps::PREALLOCATED_WITH_REALLOC_MEMORY_MODE);
-    EXPECT_EQ(sub.historyMemoryPolicy, rtps::PREALLOCATED_WITH_REALLOC_MEMORY_MODE);
-    EXPECT_TRUE(pub.qos.checkQos());
-    EXPECT_TRUE(sub.qos.checkQos());
-}
-
 TEST(TSSEndpointAttributes, ReliabilityAndDurabilityTable) {
     struct Row {
         bool bestEffort;
@@ -154,8 +129,11 @@ TEST(TSSEndpointAttributes, ReliabilityAndDurabilityTable) {
         FastRtpsSettings s = Settings("UDP");
         s.useBestEffort = r.bestEffort;
         s.backFillHistory = r.backFill;
-        const auto pub = MakePublisherAttributes(s, "T", "Y");
-        const auto sub = MakeSubscriberAttributes(s, "T", "Y");
+        const std::string longName(260, 't');
+        const auto pub = MakePublisherAttributes(s, longName, "Y");
+        const auto sub = MakeSubscriberAttributes(s, "T", longName);
+        EXPECT_EQ(pub.topic.topicName.to_string(), longName.substr(0, 255));
+        EXPECT_EQ(sub.topic.topicDataType.to_string(), longName.substr(0, 255));
         EXPECT_EQ(pub.qos.m_reliability.kind, r.reliability);
         EXPECT_EQ(sub.qos.m_reliability.kind, r.reliability);
         // Writers keep their history for late joiners in every case.

@@ -116,6 +116,9 @@ TEST(TSSCreateConnection, RegisteredTypeNamesAreNotRegisteredTwice) {
     EXPECT_TRUE(s.tss->okRegisterTopic(&first));
     EXPECT_TRUE(s.tss->okRegisterTopic(&second));
     EXPECT_FALSE(s.tss->okRegisterTopic(nullptr));
+    aspn2_msgs::idl::UTCTimePubSubType nameless;  // the library refuses a type without a name
+    nameless.setName("");
+    EXPECT_FALSE(s.tss->okRegisterTopic(&nameless));
 }
 
 TEST(TSSEndpoints, CreatedEndpointsCarryTheQosTable) {

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "FACE/TSS_Attributes.h"
 #include "FACE/TSS_Listeners.h"
 
 using namespace FACE::TSS::Listeners;
@@ -20,67 +19,34 @@ std::pair<std::string, std::string> Text(const FACE::TSS::QoS_Element& e) {
 }  // namespace
 
 TEST(TSSQosConverters, EveryKindAndTheUnknownOnes) {
-    dds::DurabilityQosPolicy durability;
-    const std::vector<std::pair<int, const char*>> durabilities = {
-        {0, "VOLATILE_DURABILITY_QOS"},  {1, "TRANSIENT_LOCAL_DURABILITY_QOS"},
-        {2, "TRANSIENT_DURABILITY_QOS"}, {3, "PERSISTENT_DURABILITY_QOS"},
-        {4, "UNKNOWN_DURABILITY_QOS"},   {255, "UNKNOWN_DURABILITY_QOS"}};
-    for (const auto& d : durabilities) {
-        durability.kind = static_cast<dds::DurabilityQosPolicyKind>(d.first);
-        EXPECT_EQ(Text(DurabilityQosPolicyToElement(durability)),
-                  std::make_pair(std::string("DurabilityQosPolicy"), std::string(d.second)));
-    }
-
-    dds::LivelinessQosPolicy liveliness;
-    const std::vector<std::pair<int, const char*>> livelinesses = {
-        {0, "AUTOMATIC_LIVELINESS_QOS"},
-        {1, "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"},
-        {2, "MANUAL_BY_TOPIC_LIVELINESS_QOS"},
-        {3, "UNKNOWN_LIVELINESS_QOS"}};
-    for (const auto& l : livelinesses) {
-        liveliness.kind = static_cast<dds::LivelinessQosPolicyKind>(l.first);
-        EXPECT_EQ(Text(LivelinessQosPolicyToElement(liveliness)),
-                  std::make_pair(std::string("LivelinessQosPolicy"), std::string(l.second)));
-    }
-
-    dds::ReliabilityQosPolicy reliability;
-    const std::vector<std::pair<int, const char*>> reliabilities = {
-        {0, "UNKNOWN_RELIABILITY_QOS"},
-        {1, "BEST_EFFORT_RELIABILITY_QOS"},
-        {2, "RELIABLE_RELIABILITY_QOS"},
-        {3, "UNKNOWN_RELIABILITY_QOS"}};
-    for (const auto& r : reliabilities) {
-        reliability.kind = static_cast<dds::ReliabilityQosPolicyKind>(r.first);
-        EXPECT_EQ(Text(ReliabilityQosPolicyToElement(reliability)),
-                  std::make_pair(std::string("ReliabilityQosPolicy"), std::string(r.second)));
-    }
-}
-
-TEST(TSSQosConverters, ElementsOwnTheirTexts) {
-    FACE::TSS::QoS_Element kept;
-    {
+    struct Row {
+        int kind;
+        const char* durability;
+        const char* liveliness;
+        const char* reliability;
+    };
+    const Row rows[] = {
+        {0, "VOLATILE_DURABILITY_QOS", "AUTOMATIC_LIVELINESS_QOS", "UNKNOWN_RELIABILITY_QOS"},
+        {1, "TRANSIENT_LOCAL_DURABILITY_QOS", "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS", "BEST_EFFORT_RELIABILITY_QOS"},
+        {2, "TRANSIENT_DURABILITY_QOS", "MANUAL_BY_TOPIC_LIVELINESS_QOS", "RELIABLE_RELIABILITY_QOS"},
+        {3, "PERSISTENT_DURABILITY_QOS", "UNKNOWN_LIVELINESS_QOS", "UNKNOWN_RELIABILITY_QOS"},
+        {4, "UNKNOWN_DURABILITY_QOS", "UNKNOWN_LIVELINESS_QOS", "UNKNOWN_RELIABILITY_QOS"},
+        {255, "UNKNOWN_DURABILITY_QOS", "UNKNOWN_LIVELINESS_QOS", "UNKNOWN_RELIABILITY_QOS"},
+    };
+    for (const Row& r : rows) {
         dds::DurabilityQosPolicy durability;
-        durability.kind = dds::TRANSIENT_LOCAL_DURABILITY_QOS;
-        kept = DurabilityQosPolicyToElement(durability);
+        durability.kind = static_cast<dds::DurabilityQosPolicyKind>(r.kind);
+        dds::LivelinessQosPolicy liveliness;
+        liveliness.kind = static_cast<dds::LivelinessQosPolicyKind>(r.kind);
+        dds::ReliabilityQosPolicy reliability;
+        reliability.kind = static_cast<dds::ReliabilityQosPolicyKind>(r.kind);
+        EXPECT_EQ(Text(DurabilityQosPolicyToElement(durability)),
+                  std::make_pair(std::string("DurabilityQosPolicy"), std::string(r.durability)));
+        EXPECT_EQ(Text(LivelinessQosPolicyToElement(liveliness)),
+                  std::make_pair(std::string("LivelinessQosPolicy"), std::string(r.liveliness)));
+        EXPECT_EQ(Text(ReliabilityQosPolicyToElement(reliability)),
+                  std::make_pair(std::string("ReliabilityQosPolicy"), std::string(r.reliability)));
     }
-    EXPECT_TRUE(kept.name.is_managed());
-    EXPECT_TRUE(kept.value.is_managed());
-    EXPECT_EQ(kept.value.str(), "TRANSIENT_LOCAL_DURABILITY_QOS");
-}
-
-TEST(TSSQosConverters, ReaderElementsComeInDurabilityLivelinessReliabilityOrder) {
-    FACE::TSS::Details::FastRtpsSettings settings;
-    settings.historyDepth = 1;
-    settings.backFillHistory = true;
-    const auto attributes = FACE::TSS::Details::MakeSubscriberAttributes(settings, "T", "Y");
-    const FACE::TSS::QoS_EVENT_TYPE qos = ReaderQosElements(attributes);
-    ASSERT_EQ(qos.length(), 3u);
-    EXPECT_EQ(Text(qos[0]), std::make_pair(std::string("DurabilityQosPolicy"),
-                                           std::string("TRANSIENT_LOCAL_DURABILITY_QOS")));
-    EXPECT_EQ(Text(qos[1]),
-              std::make_pair(std::string("LivelinessQosPolicy"), std::string("AUTOMATIC_LIVELINESS_QOS")));
-    EXPECT_EQ(Text(qos[2]),
-              std::make_pair(std::string("ReliabilityQosPolicy"), std::string("RELIABLE_RELIABILITY_QOS")));
 }
 
 TEST(TSSGuidToUid, EntityIdIsReadBigEndianAndThePrefixIgnored) {
