@@ -1,6 +1,20 @@
 #include "ASPN/FaultHysteresis.h"
 
+#include <charconv>
 #include <utility>
+
+namespace {
+
+// A line number in decimal, without touching the heap.
+struct LineText {
+    explicit LineText(int line) {
+        length = static_cast<size_t>(std::to_chars(chars, chars + sizeof chars, line).ptr - chars);
+    }
+    char chars[12];  // "-2147483648"
+    size_t length;
+};
+
+}  // namespace
 
 FaultHysteresis& FaultHysteresis::Instance() {
     static FaultHysteresis instance;
@@ -28,17 +42,27 @@ std::string FaultHysteresis::Check(EventTypes::eEventType& type, const std::stri
     if (type == EventTypes::eFault) {
         recordFault(type, file, line);
     }
-    const size_t slash = file.find_last_of("/\\");
-    std::string result = slash == std::string::npos ? file : file.substr(slash + 1);
+    // Built with one allocation: this runs on the listener threads.
+    size_t baseStart = file.size();
+    while (baseStart > 0 && file[baseStart - 1] != '/' && file[baseStart - 1] != '\\') {
+        --baseStart;
+    }
+    const LineText lineText(line);
+    std::string result;
+    result.reserve(file.size() - baseStart + lineText.length + 3 + text.size());
+    result.append(file, baseStart, std::string::npos);
     result += '[';
-    result += std::to_string(line);
+    result.append(lineText.chars, lineText.length);
     result += "]:";
     result += text;
     return result;
 }
 
 void FaultHysteresis::recordFault(EventTypes::eEventType& type, const std::string& file, int line) {
-    std::string key = file + std::to_string(line);
+    LineText lineText(line);
+    std::string key;
+    key.reserve(file.size() + lineText.length);
+    key.append(file).append(lineText.chars, lineText.length);
     const auto now = std::chrono::steady_clock::now();
 
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -56,8 +80,8 @@ void FaultHysteresis::recordFault(EventTypes::eEventType& type, const std::strin
     while (!m_history.empty() && m_history.size() >= capacity) {
         m_history.pop_front();
     }
-    m_history.push_back(Occurrence{key, now});
-    type = hysteresis(type, key);
+    m_history.push_back(Occurrence{std::move(key), now});
+    type = hysteresis(type, m_history.back().key);
 }
 
 EventTypes::eEventType FaultHysteresis::hysteresis(EventTypes::eEventType type, const std::string& /*key*/) {
