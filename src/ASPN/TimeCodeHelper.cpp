@@ -19,9 +19,73 @@ constexpr int64_t TickNsDen = 4608;
 // The counter's latch delay.
 constexpr int64_t TickOffsetNs = 8;
 
-void splitNs(std::chrono::nanoseconds t, int64_t& sec, int32_t& nsec) {
-    sec = t.count() / NsPerSec;
-    nsec = static_cast<int32_t>(t.count() % NsPerSec);
+// One time stamp of a header, whichever header form holds it: the fields
+// to write, or their values.
+struct Stamp {
+    int64_t& sec;
+    int32_t& nsec;
+    int32_t& code;
+};
+struct StampValue {
+    int64_t sec;
+    int32_t nsec;
+    int32_t code;
+};
+
+Stamp tov(header& h) { return {h.tovSec, h.tovNsec, h.tovTimeCode}; }
+Stamp toa(header& h) { return {h.toaSec, h.toaNsec, h.toaTimeCode}; }
+StampValue tov(const header& h) { return {h.tovSec, h.tovNsec, h.tovTimeCode}; }
+StampValue toa(const header& h) { return {h.toaSec, h.toaNsec, h.toaTimeCode}; }
+
+void copyStamp(const StampValue& from, const Stamp& to) {
+    to.sec = from.sec;
+    to.nsec = from.nsec;
+    to.code = from.code;
+}
+
+void stampFromTicks(uint64_t ticks, const Stamp& s) {
+    const FpgaTime t = fpgaTicksToTime(ticks);
+    s.sec = t.sec;
+    s.nsec = t.nsec;
+    s.code = TimeCodeHelper::Instance().getTimeCode();
+}
+
+void stampFromNs(std::chrono::nanoseconds t, const Stamp& s) {
+    s.sec = t.count() / NsPerSec;
+    s.nsec = static_cast<int32_t>(t.count() % NsPerSec);
+    s.code = TimeCodeHelper::Instance().getTimeCode();
+}
+
+// Headers come off the wire: a second count beyond the nanosecond range
+// saturates instead of overflowing.
+std::chrono::nanoseconds stampToNs(const StampValue& s) {
+    int64_t ns = 0;
+    if (__builtin_mul_overflow(s.sec, NsPerSec, &ns) || __builtin_add_overflow(ns, int64_t{s.nsec}, &ns)) {
+        ns = s.sec < 0 ? INT64_MIN : INT64_MAX;
+    }
+    return std::chrono::nanoseconds(ns);
+}
+
+double stampDelta(const StampValue& a, const StampValue& b) {
+    int64_t dSec = 0;
+    const double sec = __builtin_sub_overflow(a.sec, b.sec, &dSec)
+                           ? static_cast<double>(a.sec) - static_cast<double>(b.sec)
+                           : static_cast<double>(dSec);
+    // Wide enough for any two nanosecond fields, valid or not.
+    const int64_t dNsec = int64_t{a.nsec} - int64_t{b.nsec};
+    return sec + static_cast<double>(dNsec) * 1e-9;
+}
+
+template <class H>
+void setToVandToAFromTicks(uint64_t ticks, H& hdr) {
+    stampFromTicks(ticks, tov(hdr));
+    copyStamp(tov(static_cast<const H&>(hdr)), toa(hdr));
+}
+
+template <class H>
+void setToVandToAFromNs(std::chrono::nanoseconds t, H& hdr) {
+    stampFromNs(t, tov(hdr));
+    copyStamp(tov(static_cast<const H&>(hdr)), toa(hdr));
 }
 
 }  // namespace
@@ -40,57 +104,12 @@ FpgaTime fpgaTicksToTime(uint64_t ticks) {
     return t;
 }
 
-void setToV_fromFpgaTicks(uint64_t ticks, header& hdr) {
-    const FpgaTime t = fpgaTicksToTime(ticks);
-    hdr.tovSec = t.sec;
-    hdr.tovNsec = t.nsec;
-    hdr.tovTimeCode = TimeCodeHelper::Instance().getTimeCode();
-}
-
-void setToVandToA_fromFpgaTicks(uint64_t ticks, header& hdr) {
-    setToV_fromFpgaTicks(ticks, hdr);
-    hdr.toaSec = hdr.tovSec;
-    hdr.toaNsec = hdr.tovNsec;
-    hdr.toaTimeCode = hdr.tovTimeCode;
-}
-
-void setToA_fromFpgaTicks(uint64_t ticks, header& hdr) {
-    const FpgaTime t = fpgaTicksToTime(ticks);
-    hdr.toaSec = t.sec;
-    hdr.toaNsec = t.nsec;
-    hdr.toaTimeCode = TimeCodeHelper::Instance().getTimeCode();
-}
-
-void setToV_fromNSec(std::chrono::nanoseconds t, header& hdr) {
-    splitNs(t, hdr.tovSec, hdr.tovNsec);
-    hdr.tovTimeCode = TimeCodeHelper::Instance().getTimeCode();
-}
-
-void setToVandToA_fromNSec(std::chrono::nanoseconds t, header& hdr) {
-    setToV_fromNSec(t, hdr);
-    hdr.toaSec = hdr.tovSec;
-    hdr.toaNsec = hdr.tovNsec;
-    hdr.toaTimeCode = hdr.tovTimeCode;
-}
-
-std::chrono::nanoseconds getNSec_fromToA(const header& hdr) {
-    // Headers come off the wire: a second count beyond the nanosecond range
-    // saturates instead of overflowing.
-    int64_t ns = 0;
-    if (__builtin_mul_overflow(hdr.toaSec, NsPerSec, &ns) || __builtin_add_overflow(ns, int64_t{hdr.toaNsec}, &ns)) {
-        ns = hdr.toaSec < 0 ? INT64_MIN : INT64_MAX;
-    }
-    return std::chrono::nanoseconds(ns);
-}
-
-double deltaTov(const header& a, const header& b) {
-    int64_t dSec = 0;
-    const double sec = __builtin_sub_overflow(a.tovSec, b.tovSec, &dSec)
-                           ? static_cast<double>(a.tovSec) - static_cast<double>(b.tovSec)
-                           : static_cast<double>(dSec);
-    // Wide enough for any two nanosecond fields, valid or not.
-    const int64_t dNsec = int64_t{a.tovNsec} - int64_t{b.tovNsec};
-    return sec + static_cast<double>(dNsec) * 1e-9;
-}
+void setToV_fromFpgaTicks(uint64_t ticks, header& hdr) { stampFromTicks(ticks, tov(hdr)); }
+void setToVandToA_fromFpgaTicks(uint64_t ticks, header& hdr) { setToVandToAFromTicks(ticks, hdr); }
+void setToA_fromFpgaTicks(uint64_t ticks, header& hdr) { stampFromTicks(ticks, toa(hdr)); }
+void setToV_fromNSec(std::chrono::nanoseconds t, header& hdr) { stampFromNs(t, tov(hdr)); }
+void setToVandToA_fromNSec(std::chrono::nanoseconds t, header& hdr) { setToVandToAFromNs(t, hdr); }
+std::chrono::nanoseconds getNSec_fromToA(const header& hdr) { return stampToNs(toa(hdr)); }
+double deltaTov(const header& a, const header& b) { return stampDelta(tov(a), tov(b)); }
 
 }  // namespace ASPN2
