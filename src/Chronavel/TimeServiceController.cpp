@@ -1,0 +1,3 @@
+#include "Chronavel/TimeServiceController.h"
+
+TimeServiceController::TimeServiceController(const std::string& serverName) : name(serverName) {}

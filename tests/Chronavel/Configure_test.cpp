@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Chronavel/Chronavel.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace RC = FACE::RETURN_CODE_TYPE;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Param {
+    int number;
+    std::string key;
+    std::string value;
+};
+
+// The server set's parameters in reading order, with valid values.
+std::vector<Param> serverParams() {
+    return {{83, "Connections", "conn.xml"}, {84, "IODevices", "io.xml"},
+            {85, "Debug", "FALSE"},          {86, "PRI", "0"},
+            {87, "CPU", "0"},                {88, "PARAM_1", "true"},
+            {89, "PARAM_2", "0x60"},         {90, "PARAM_3", "-3"},
+            {91, "PARAM_4", "7"},            {92, "PARAM_5", "0xFFFFFFFF"},
+            {93, "PARAM_6", "/dev/ptp1"},    {94, "PARAM_7", "37.5"},
+            {95, "PARAM_8", "250.5"},        {96, "PARAM_9", "12"}};
+}
+
+std::string document(const std::vector<Param>& server, bool withSystemSet = true) {
+    std::string xml = "<QV_Configurations>\n";
+    if (withSystemSet) {
+        xml += "<System><Name>Quorvane</Name><Parameters><System>TestSys</System>"
+               "<Configuration>Bench</Configuration></Parameters></System>\n";
+    }
+    xml += "<Server><Name>Chronavel</Name><Parameters>\n";
+    for (const Param& p : server) {
+        xml += "<" + p.key + ">" + p.value + "</" + p.key + ">\n";
+    }
+    xml += "</Parameters></Server>\n</QV_Configurations>\n";
+    return xml;
+}
+
+std::vector<Param> with(std::vector<Param> params, const std::string& key,
+                        const std::string& value) {
+    for (Param& p : params) {
+        if (p.key == key) {
+            p.value = value;
+        }
+    }
+    return params;
+}
+
+struct Outcome {
+    RC::Value code;
+    std::string out;
+};
+
+Outcome configure(Chronavel& server, const std::string& xml) {
+    testsupport::TempDir dir;
+    const std::string path = dir.write("top.xml", xml);
+    RC::Value code = RC::NO_ERROR;
+    testing::internal::CaptureStdout();
+    server.Configure(path.c_str(), code);
+    return {code, testing::internal::GetCapturedStdout()};
+}
+
+std::string failureLine(const Param& p, const std::string& description) {
+    return "Chronavel (" + std::to_string(p.number) +
+           ") GetConfigParameters : error or could not find setting, " + p.key + " (" +
+           description + ") in configuration file!\n";
+}
+
+}  // namespace
+
+TEST(Configure, StoresEveryParameterWithItsConversion) {
+    Chronavel server;
+    const Outcome result = configure(server, document(serverParams()));
+    EXPECT_EQ(result.code, RC::NO_ERROR) << result.out;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(server.systemName().str(), "TestSys");
+    EXPECT_EQ(server.systemConfiguration().str(), "Bench");
+    EXPECT_EQ(server.connectionsFile().str(), "conn.xml");
+    EXPECT_EQ(server.ioDevicesFile().str(), "io.xml");
+    EXPECT_FALSE(server.debug());
+    EXPECT_TRUE(server.doQuietNTP());
+    EXPECT_EQ(server.utcTimeSourceServerId(), 96);
+    EXPECT_EQ(server.ntpInterruptEnableRegister(), -3);
+    EXPECT_EQ(server.ntpInterruptPulseSelectRegister(), 7);
+    EXPECT_EQ(server.ntpInterruptPulseSelection(), 0xFFFFFFFFu);
+    EXPECT_EQ(server.phcDeviceName().str(), "/dev/ptp1");
+    EXPECT_DOUBLE_EQ(server.utc2taiTimeOffset(), 37.5);
+    EXPECT_DOUBLE_EQ(server.timeService().ppsSettledErrorThreshold, 250.5);
+    EXPECT_EQ(server.timeService().ppsCountRequiredWithinThreshold, 12u);
+    EXPECT_EQ(server.timeService().isQuiet(), 1);
+    EXPECT_EQ(server.timeService().isDebug(), 0);
+}
+
+TEST(Configure, IntegersFollowBaseZeroAndKeepTheLowBits) {
+    const std::vector<std::pair<std::string, int>> sourceIds = {
+        {"0x60", 96}, {"010", 8}, {"96abc", 96}, {"0x1A0", 0xA0}, {"junk", 0}, {"65636", 100}};
+    for (const auto& c : sourceIds) {
+        Chronavel server;
+        EXPECT_EQ(configure(server, document(with(serverParams(), "PARAM_2", c.first))).code,
+                  RC::NO_ERROR);
+        EXPECT_EQ(server.utcTimeSourceServerId(), c.second) << c.first;
+    }
+    Chronavel wrapped;
+    configure(wrapped, document(with(with(serverParams(), "PARAM_3", "0xFFFFFFFF"), "PARAM_5",
+                                     "4294967297")));
+    EXPECT_EQ(wrapped.ntpInterruptEnableRegister(), -1);
+    EXPECT_EQ(wrapped.ntpInterruptPulseSelection(), 1u);
+    Chronavel negative;
+    configure(negative, document(with(serverParams(), "PARAM_9", "-1")));
+    EXPECT_EQ(negative.timeService().ppsCountRequiredWithinThreshold, 0xFFFFFFFFu);
+}
+
+TEST(Configure, DebugFlagFollowsTheBooleanRuleAndPrintsTheSettings) {
+    for (const char* on : {"TRUE", "true", "1"}) {
+        Chronavel server;
+        const Outcome result = configure(server, document(with(serverParams(), "Debug", on)));
+        EXPECT_TRUE(server.debug()) << on;
+        EXPECT_EQ(server.timeService().isDebug(), 1);
+        EXPECT_EQ(result.out,
+                  "Chronavel configuration parameters:  m_debug = 1, priority = 0, cpu = 0, "
+                  "m_doQuietNTP = 1, m_UtcTimeSourceServerId = 96, "
+                  "m_NTP_Interrupt_Enable_Register = -3, "
+                  "m_NTP_Interrupt_Pulse_Select_Register = 7, "
+                  "m_NTP_Interrupt_Pulse_Selection = 4294967295, m_phcDeviceName = /dev/ptp1, "
+                  "m_utc2taiTimeOffset = 37.5\n");
+    }
+    Chronavel server;
+    EXPECT_EQ(configure(server, document(with(serverParams(), "Debug", "yes"))).out, "");
+    EXPECT_FALSE(server.debug());
+}
+
+TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
+    const std::map<std::string, std::string> descriptions = {
+        {"Connections", "Connections file"},
+        {"IODevices", "Devices file"},
+        {"Debug", "debug flag"},
+        {"PRI", "process priority"},
+        {"CPU", "CPU value"},
+        {"PARAM_1", "doQuietNTP setting"},
+        {"PARAM_2", "UTCTime source server ID"},
+        {"PARAM_3", "NTP_Interrupt_Enable_Register"},
+        {"PARAM_4", "NTP_Interrupt_Pulse_Select_Register"},
+        {"PARAM_5", "NTP_Interrupt_Pulse_Selection"},
+        {"PARAM_6", "PHC_Device"},
+        {"PARAM_7", "Utc2Tai_Offset"},
+        {"PARAM_8", "ppsSettledErrorThreshold"},
+        {"PARAM_9", "ppsCountRequiredWithinThreshold"}};
+    const std::vector<Param> all = serverParams();
+    for (size_t missing = 0; missing < all.size(); ++missing) {
+        std::vector<Param> params = all;
+        params.erase(params.begin() + static_cast<long>(missing));
+        Chronavel server;
+        const Outcome result = configure(server, document(params));
+        const Param& gone = all[missing];
+        EXPECT_EQ(result.code, RC::INVALID_CONFIG) << gone.key;
+        EXPECT_EQ(result.out, "WARNING - Parameter " + gone.key + " not found\n" +
+                                  failureLine(gone, descriptions.at(gone.key)));
+        // The last parameter is still read unless it is the missing one.
+        EXPECT_EQ(server.timeService().ppsCountRequiredWithinThreshold,
+                  gone.key == "PARAM_9" ? 0u : 12u);
+    }
+    Chronavel empty;
+    const Outcome result = configure(empty, document(with(serverParams(), "PARAM_6", "")));
+    EXPECT_EQ(result.code, RC::INVALID_CONFIG);
+    EXPECT_NE(result.out.find("Chronavel (93) GetConfigParameters"), std::string::npos);
+}
+
+TEST(Configure, MissingSystemSetReadsNoServerParameters) {
+    Chronavel server;
+    const Outcome result =
+        configure(server, document(with(serverParams(), "Debug", "TRUE"), false));
+    EXPECT_EQ(result.code, RC::INVALID_CONFIG);
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(server.debug());
+    EXPECT_EQ(server.utcTimeSourceServerId(), 96);
+    EXPECT_EQ(server.connectionsFile().str(), "");
+
+    Chronavel unreadable;
+    RC::Value code = RC::NO_ERROR;
+    unreadable.Configure("/nonexistent/top.xml", code);
+    EXPECT_EQ(code, RC::INVALID_CONFIG);
+}
+
+TEST(ServerComponent, LifeCycleTable) {
+    namespace Req = FACE::LCM::Quorvane::RequestedState;
+    Chronavel server;
+    EXPECT_EQ(server.serverName(), "Chronavel");
+    RC::Value code = RC::NO_ERROR;
+    server.Initialize(code);
+    EXPECT_EQ(code, RC::NO_ACTION);
+    FACE::LCM::Quorvane::ReportedState::Value state;
+    server.Query_State(state, code);
+    EXPECT_EQ(state, 1u);
+    server.Request_State_Transition(Req::STOP, code);
+    EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    server.Request_State_Transition(Req::START, code);
+    EXPECT_EQ(code, RC::NO_ERROR);
+    server.Query_State(state, code);
+    EXPECT_EQ(state, 0u);
+    server.Request_State_Transition(Req::START, code);
+    EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    server.Request_State_Transition(static_cast<Req::Value>(7), code);
+    EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    server.Request_State_Transition(Req::STOP, code);
+    EXPECT_EQ(code, RC::NO_ERROR);
+    server.Query_State(state, code);
+    EXPECT_EQ(state, 1u);
+    server.Finalize(code);
+    EXPECT_EQ(code, RC::NO_ACTION);
+}
+
+// Priority and affinity change the calling process, so they run in a child.
+TEST(ProcessSettings, RealtimePriorityIsClampedOrRefused) {
+    auto child = [] {
+        errno = 0;
+        const bool ok = okSetRealtimeProcessPriority(150);
+        struct sched_param param {};
+        sched_getparam(0, &param);
+        const int policy = sched_getscheduler(0);
+        if (ok) {
+            std::exit(policy == SCHED_FIFO && param.sched_priority == 99 ? 0 : 1);
+        }
+        std::exit(policy != SCHED_FIFO && (errno == EPERM || errno == EINVAL) ? 0 : 2);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
+}
+
+TEST(ProcessSettings, ConfiguredPriorityKeepsOnlyItsLowBits) {
+    testsupport::TempDir dir;
+    const std::string path = dir.write("top.xml", document(with(serverParams(), "PRI", "300")));
+    auto child = [&] {
+        Chronavel server;
+        RC::Value code = RC::NO_ERROR;
+        testing::internal::CaptureStdout();
+        server.Configure(path.c_str(), code);
+        const std::string out = testing::internal::GetCapturedStdout();
+        struct sched_param param {};
+        sched_getparam(0, &param);
+        if (out == "Successfully set Chronavel realtime process priority to 300\n") {
+            std::exit(code == RC::NO_ERROR && param.sched_priority == 44 ? 0 : 1);
+        }
+        if (out == "FAILED to set Chronavel realtime process priority to 300\n") {
+            std::exit(code == RC::INVALID_CONFIG ? 0 : 2);
+        }
+        std::exit(3);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
+}
+
+TEST(ProcessSettings, AffinityPinsToOneCpuAndReadsItBack) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    if (!CPU_ISSET(1, &allowed)) {
+        GTEST_SKIP() << "processor 1 is not available to this process";
+    }
+    auto child = [] {
+        testing::internal::CaptureStdout();
+        const bool ok = okSetCpuAffinity(2);
+        const std::string out = testing::internal::GetCapturedStdout();
+        cpu_set_t now;
+        CPU_ZERO(&now);
+        sched_getaffinity(0, sizeof now, &now);
+        const bool onlyCpu1 = CPU_COUNT(&now) == 1 && CPU_ISSET(1, &now);
+        std::exit(ok && onlyCpu1 && out == "Has CPU Affinity for CPU2\n" ? 0 : 1);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
+
+    auto refused = [] {
+        testing::internal::CaptureStdout();
+        const bool ok = okSetCpuAffinity(255);  // beyond any processor of this machine
+        testing::internal::GetCapturedStdout();
+        std::exit(ok ? 1 : 0);
+    };
+    EXPECT_EXIT(refused(), testing::ExitedWithCode(0), "");
+}
+
+TEST(ChronavelProcess, MissingParameterEndsStartUpWithTheCheckLine) {
+    testsupport::TempDir dir;
+    std::vector<Param> params = serverParams();
+    params.erase(params.begin() + 8);  // PARAM_4
+    const std::string path = dir.write("top.xml", document(params));
+    testsupport::ChildProcess child({CHRONAVEL_PATH, path});
+    const int status = child.wait(10s);
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    const std::string& out = child.output();
+    EXPECT_NE(out.find("Chronavel (91) GetConfigParameters : error or could not find setting, "
+                       "PARAM_4 (NTP_Interrupt_Pulse_Select_Register) in configuration file!\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(":INVALID_CONFIG Configure\\(\\) failed\n")))
+        << out;
+}
