@@ -37,6 +37,22 @@ Stamp toa(header& h) { return {h.toaSec, h.toaNsec, h.toaTimeCode}; }
 StampValue tov(const header& h) { return {h.tovSec, h.tovNsec, h.tovTimeCode}; }
 StampValue toa(const header& h) { return {h.toaSec, h.toaNsec, h.toaTimeCode}; }
 
+Stamp stampOf(aspn2_msgs::idl::timestamp& ts) { return {ts.sec(), ts.nsec(), ts.time_code()}; }
+StampValue valueOf(const aspn2_msgs::idl::timestamp& ts) { return {ts.sec(), ts.nsec(), ts.time_code()}; }
+Stamp tov(MsgHeader& h) { return stampOf(h.timestamp_valid()); }
+Stamp toa(MsgHeader& h) { return stampOf(h.timestamp_arrival()); }
+StampValue tov(const MsgHeader& h) { return valueOf(h.timestamp_valid()); }
+StampValue toa(const MsgHeader& h) { return valueOf(h.timestamp_arrival()); }
+
+void setSeqAndDevice(const MsgHeader& from, header& to) {
+    to.seq_num = static_cast<uint64_t>(from.seq_num());
+    to.device_id = from.device_id();
+}
+void setSeqAndDevice(const header& from, MsgHeader& to) {
+    to.seq_num(static_cast<int64_t>(from.seq_num));
+    to.device_id(from.device_id);
+}
+
 void copyStamp(const StampValue& from, const Stamp& to) {
     to.sec = from.sec;
     to.nsec = from.nsec;
@@ -82,6 +98,12 @@ void setToVandToAFromTicks(uint64_t ticks, H& hdr) {
     copyStamp(tov(static_cast<const H&>(hdr)), toa(hdr));
 }
 
+template <class From, class To>
+void copyStamps(const From& from, To& to) {
+    copyStamp(tov(from), tov(to));
+    copyStamp(toa(from), toa(to));
+}
+
 template <class H>
 void setToVandToAFromNs(std::chrono::nanoseconds t, H& hdr) {
     stampFromNs(t, tov(hdr));
@@ -102,6 +124,27 @@ FpgaTime fpgaTicksToTime(uint64_t ticks) {
         t.nsec = static_cast<int32_t>(fracNs + NsPerSec);
     }
     return t;
+}
+
+void setToV_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { stampFromTicks(ticks, tov(hdr)); }
+void setToVandToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { setToVandToAFromTicks(ticks, hdr); }
+void setToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { stampFromTicks(ticks, toa(hdr)); }
+void setToV_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { stampFromNs(t, tov(hdr)); }
+void setToVandToA_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { setToVandToAFromNs(t, hdr); }
+std::chrono::nanoseconds getNSec_fromToA(const MsgHeader& hdr) { return stampToNs(toa(hdr)); }
+double deltaTov(const MsgHeader& a, const MsgHeader& b) { return stampDelta(tov(a), tov(b)); }
+
+void setToVandToA_fromTo(const MsgHeader& from, header& to) { copyStamps(from, to); }
+void setToVandToA_fromTo(const header& from, MsgHeader& to) { copyStamps(from, to); }
+
+void copyHeader_fromTo(const MsgHeader& from, header& to) {
+    copyStamps(from, to);
+    setSeqAndDevice(from, to);
+}
+
+void copyHeader_fromTo(const header& from, MsgHeader& to) {
+    copyStamps(from, to);
+    setSeqAndDevice(from, to);
 }
 
 void setToV_fromFpgaTicks(uint64_t ticks, header& hdr) { stampFromTicks(ticks, tov(hdr)); }

@@ -187,3 +187,108 @@ TEST(DeltaTov, SecondsBetweenTimesOfValidity) {
     EXPECT_TRUE(std::isfinite(d));
     EXPECT_GT(d, 1.8e19);
 }
+
+namespace {
+
+aspn2_msgs::idl::header distinctHeader() {
+    aspn2_msgs::idl::header h;
+    h.seq_num(-3);  // a signed wire value that must survive the unsigned copy
+    h.timestamp_arrival().sec(11);
+    h.timestamp_arrival().nsec(12);
+    h.timestamp_arrival().time_code(13);
+    h.timestamp_valid().sec(21);
+    h.timestamp_valid().nsec(22);
+    h.timestamp_valid().time_code(23);
+    h.device_id(static_cast<int32_t>(0x812C0205u));
+    return h;
+}
+
+void expectSameHeader(const aspn2_msgs::idl::header& a, const aspn2_msgs::idl::header& b) {
+    EXPECT_EQ(a.seq_num(), b.seq_num());
+    EXPECT_EQ(a.timestamp_arrival().sec(), b.timestamp_arrival().sec());
+    EXPECT_EQ(a.timestamp_arrival().nsec(), b.timestamp_arrival().nsec());
+    EXPECT_EQ(a.timestamp_arrival().time_code(), b.timestamp_arrival().time_code());
+    EXPECT_EQ(a.timestamp_valid().sec(), b.timestamp_valid().sec());
+    EXPECT_EQ(a.timestamp_valid().nsec(), b.timestamp_valid().nsec());
+    EXPECT_EQ(a.timestamp_valid().time_code(), b.timestamp_valid().time_code());
+    EXPECT_EQ(a.device_id(), b.device_id());
+}
+
+}  // namespace
+
+TEST_F(TimeCode, MessageHeaderStampsMatchThePlainForm) {
+    aspn2_msgs::idl::header m = distinctHeader();
+    ASPN2::setToVandToA_fromFpgaTicks(117964800, m);
+    EXPECT_EQ(1, m.timestamp_valid().sec());
+    EXPECT_EQ(999999992, m.timestamp_valid().nsec());
+    EXPECT_EQ(100, m.timestamp_valid().time_code());
+    EXPECT_EQ(1, m.timestamp_arrival().sec());
+    EXPECT_EQ(999999992, m.timestamp_arrival().nsec());
+    EXPECT_EQ(100, m.timestamp_arrival().time_code());
+    EXPECT_EQ(-3, m.seq_num());
+    EXPECT_EQ(static_cast<int32_t>(0x812C0205u), m.device_id());
+
+    TimeCodeHelper::Instance().setSimMode();
+    ASPN2::setToA_fromFpgaTicks(0, m);
+    EXPECT_EQ(0, m.timestamp_arrival().sec());
+    EXPECT_EQ(-8, m.timestamp_arrival().nsec());
+    EXPECT_EQ(101, m.timestamp_arrival().time_code());
+    EXPECT_EQ(100, m.timestamp_valid().time_code());
+    ASPN2::setToV_fromFpgaTicks(58982400, m);
+    EXPECT_EQ(0, m.timestamp_valid().sec());
+    EXPECT_EQ(101, m.timestamp_valid().time_code());
+    EXPECT_EQ(-8, m.timestamp_arrival().nsec()) << "ToA untouched by setToV";
+
+    ASPN2::setToVandToA_fromNSec(-2000000001ns, m);
+    EXPECT_EQ(-2, m.timestamp_valid().sec());
+    EXPECT_EQ(-1, m.timestamp_valid().nsec());
+    EXPECT_EQ(-2000000001ns, ASPN2::getNSec_fromToA(m));
+    ASPN2::setToV_fromNSec(3s, m);
+    EXPECT_EQ(-2000000001ns, ASPN2::getNSec_fromToA(m));
+
+    aspn2_msgs::idl::header a, b;
+    a.timestamp_valid().sec(5);
+    a.timestamp_valid().nsec(100);
+    b.timestamp_valid().sec(4);
+    b.timestamp_valid().nsec(999999900);
+    EXPECT_NEAR(2e-7, ASPN2::deltaTov(a, b), 1e-15);
+}
+
+TEST(HeaderCopy, ThereAndBackReproducesEveryField) {
+    const aspn2_msgs::idl::header original = distinctHeader();
+    ASPN2::header plain;
+    ASPN2::copyHeader_fromTo(original, plain);
+    EXPECT_EQ(11, plain.toaSec);
+    EXPECT_EQ(12, plain.toaNsec);
+    EXPECT_EQ(13, plain.toaTimeCode);
+    EXPECT_EQ(21, plain.tovSec);
+    EXPECT_EQ(22, plain.tovNsec);
+    EXPECT_EQ(23, plain.tovTimeCode);
+    EXPECT_EQ(static_cast<int32_t>(0x812C0205u), plain.device_id);
+
+    aspn2_msgs::idl::header back;
+    ASPN2::copyHeader_fromTo(plain, back);
+    expectSameHeader(original, back);
+}
+
+TEST(HeaderCopy, StampCopyLeavesSequenceAndDeviceAlone) {
+    const aspn2_msgs::idl::header source = distinctHeader();
+    ASPN2::header plain;
+    plain.seq_num = 99;
+    plain.device_id = 7;
+    ASPN2::setToVandToA_fromTo(source, plain);
+    EXPECT_EQ(99u, plain.seq_num);
+    EXPECT_EQ(7, plain.device_id);
+    EXPECT_EQ(11, plain.toaSec);
+    EXPECT_EQ(23, plain.tovTimeCode);
+
+    aspn2_msgs::idl::header target;
+    target.seq_num(5);
+    target.device_id(6);
+    ASPN2::setToVandToA_fromTo(plain, target);
+    EXPECT_EQ(5, target.seq_num());
+    EXPECT_EQ(6, target.device_id());
+    EXPECT_EQ(12, target.timestamp_arrival().nsec());
+    EXPECT_EQ(22, target.timestamp_valid().nsec());
+    EXPECT_EQ(13, target.timestamp_arrival().time_code());
+}
