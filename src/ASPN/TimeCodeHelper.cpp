@@ -59,17 +59,14 @@ void copyStamp(const StampValue& from, const Stamp& to) {
     to.code = from.code;
 }
 
-void stampFromTicks(uint64_t ticks, const Stamp& s) {
+StampValue valueFromTicks(uint64_t ticks) {
     const FpgaTime t = fpgaTicksToTime(ticks);
-    s.sec = t.sec;
-    s.nsec = t.nsec;
-    s.code = TimeCodeHelper::Instance().getTimeCode();
+    return {t.sec, t.nsec, TimeCodeHelper::Instance().getTimeCode()};
 }
 
-void stampFromNs(std::chrono::nanoseconds t, const Stamp& s) {
-    s.sec = t.count() / NsPerSec;
-    s.nsec = static_cast<int32_t>(t.count() % NsPerSec);
-    s.code = TimeCodeHelper::Instance().getTimeCode();
+StampValue valueFromNs(std::chrono::nanoseconds t) {
+    return {t.count() / NsPerSec, static_cast<int32_t>(t.count() % NsPerSec),
+            TimeCodeHelper::Instance().getTimeCode()};
 }
 
 // Headers come off the wire: a second count beyond the nanosecond range
@@ -92,22 +89,18 @@ double stampDelta(const StampValue& a, const StampValue& b) {
     return sec + static_cast<double>(dNsec) * 1e-9;
 }
 
+// Both stamps written from the one value in registers: reading the first
+// stamp back would stall on its just-written, narrower fields.
 template <class H>
-void setToVandToAFromTicks(uint64_t ticks, H& hdr) {
-    stampFromTicks(ticks, tov(hdr));
-    copyStamp(tov(static_cast<const H&>(hdr)), toa(hdr));
+void setBoth(const StampValue& v, H& hdr) {
+    copyStamp(v, tov(hdr));
+    copyStamp(v, toa(hdr));
 }
 
 template <class From, class To>
 void copyStamps(const From& from, To& to) {
     copyStamp(tov(from), tov(to));
     copyStamp(toa(from), toa(to));
-}
-
-template <class H>
-void setToVandToAFromNs(std::chrono::nanoseconds t, H& hdr) {
-    stampFromNs(t, tov(hdr));
-    copyStamp(tov(static_cast<const H&>(hdr)), toa(hdr));
 }
 
 }  // namespace
@@ -126,11 +119,11 @@ FpgaTime fpgaTicksToTime(uint64_t ticks) {
     return t;
 }
 
-void setToV_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { stampFromTicks(ticks, tov(hdr)); }
-void setToVandToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { setToVandToAFromTicks(ticks, hdr); }
-void setToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { stampFromTicks(ticks, toa(hdr)); }
-void setToV_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { stampFromNs(t, tov(hdr)); }
-void setToVandToA_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { setToVandToAFromNs(t, hdr); }
+void setToV_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { copyStamp(valueFromTicks(ticks), tov(hdr)); }
+void setToVandToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { setBoth(valueFromTicks(ticks), hdr); }
+void setToA_fromFpgaTicks(uint64_t ticks, MsgHeader& hdr) { copyStamp(valueFromTicks(ticks), toa(hdr)); }
+void setToV_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { copyStamp(valueFromNs(t), tov(hdr)); }
+void setToVandToA_fromNSec(std::chrono::nanoseconds t, MsgHeader& hdr) { setBoth(valueFromNs(t), hdr); }
 std::chrono::nanoseconds getNSec_fromToA(const MsgHeader& hdr) { return stampToNs(toa(hdr)); }
 double deltaTov(const MsgHeader& a, const MsgHeader& b) { return stampDelta(tov(a), tov(b)); }
 
@@ -147,11 +140,11 @@ void copyHeader_fromTo(const header& from, MsgHeader& to) {
     setSeqAndDevice(from, to);
 }
 
-void setToV_fromFpgaTicks(uint64_t ticks, header& hdr) { stampFromTicks(ticks, tov(hdr)); }
-void setToVandToA_fromFpgaTicks(uint64_t ticks, header& hdr) { setToVandToAFromTicks(ticks, hdr); }
-void setToA_fromFpgaTicks(uint64_t ticks, header& hdr) { stampFromTicks(ticks, toa(hdr)); }
-void setToV_fromNSec(std::chrono::nanoseconds t, header& hdr) { stampFromNs(t, tov(hdr)); }
-void setToVandToA_fromNSec(std::chrono::nanoseconds t, header& hdr) { setToVandToAFromNs(t, hdr); }
+void setToV_fromFpgaTicks(uint64_t ticks, header& hdr) { copyStamp(valueFromTicks(ticks), tov(hdr)); }
+void setToVandToA_fromFpgaTicks(uint64_t ticks, header& hdr) { setBoth(valueFromTicks(ticks), hdr); }
+void setToA_fromFpgaTicks(uint64_t ticks, header& hdr) { copyStamp(valueFromTicks(ticks), toa(hdr)); }
+void setToV_fromNSec(std::chrono::nanoseconds t, header& hdr) { copyStamp(valueFromNs(t), tov(hdr)); }
+void setToVandToA_fromNSec(std::chrono::nanoseconds t, header& hdr) { setBoth(valueFromNs(t), hdr); }
 std::chrono::nanoseconds getNSec_fromToA(const header& hdr) { return stampToNs(toa(hdr)); }
 double deltaTov(const header& a, const header& b) { return stampDelta(tov(a), tov(b)); }
 
