@@ -4,6 +4,9 @@
 // baseline, measured in the same run.
 #include "ASPN/HealthReporter.h"
 #include "ASPN/TimeCodeHelper.h"
+#include "platform/FPGA.h"
+#include "support/FpgaSession.h"
+#include "support/RegisterImage.h"
 
 #include <benchmark/benchmark.h>
 
@@ -129,11 +132,62 @@ void BM_Stamp_PlainHeader(benchmark::State& state) {
     reportAllocations(state, allocsBefore, state.iterations());
 }
 
+void BM_Stamp_MessageHeader(benchmark::State& state) {
+    aspn2_msgs::idl::header h;
+    uint64_t ticks = 123456789;
+    ASPN2::setToVandToA_fromFpgaTicks(ticks, h);
+    const uint64_t allocsBefore = g_allocations.load();
+    for (auto _ : state) {
+        ASPN2::setToVandToA_fromFpgaTicks(ticks, h);
+        benchmark::DoNotOptimize(h);
+        ticks += 58982;
+    }
+    reportAllocations(state, allocsBefore, state.iterations());
+}
+
+// The FPGA facade started on a file that stands for its registers.
+struct FpgaFixture {
+    testsupport::RegisterImage image;
+    testsupport::FpgaSession session{image};
+};
+
+FpgaFixture& fpga() {
+    static FpgaFixture f;
+    return f;
+}
+
+void BM_Baseline_SystemCountRead(benchmark::State& state) {
+    fpga();
+    FpgaFace& face = FpgaFace::Instance();
+    const uint64_t allocsBefore = g_allocations.load();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(face.fpga_get_SystemCount());
+    }
+    reportAllocations(state, allocsBefore, state.iterations());
+}
+
+// What a message sent now costs to stamp.
+void BM_Stamp_MessageHeader_FromFpga(benchmark::State& state) {
+    fpga();
+    FpgaFace& face = FpgaFace::Instance();
+    aspn2_msgs::idl::header h;
+    ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), h);
+    const uint64_t allocsBefore = g_allocations.load();
+    for (auto _ : state) {
+        ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), h);
+        benchmark::DoNotOptimize(h);
+    }
+    reportAllocations(state, allocsBefore, state.iterations());
+}
+
 BENCHMARK(BM_Baseline_DequeUnderMutex)->UseManualTime();
 BENCHMARK(BM_SendEvent_Type2)->UseManualTime();
 BENCHMARK(BM_SendEvent_Type3)->UseManualTime();
 BENCHMARK(BM_Baseline_PlainFormula);
 BENCHMARK(BM_Stamp_PlainHeader);
+BENCHMARK(BM_Stamp_MessageHeader);
+BENCHMARK(BM_Baseline_SystemCountRead);
+BENCHMARK(BM_Stamp_MessageHeader_FromFpga);
 
 // Console output plus, at the end, every benchmark's time relative to the
 // baseline registered before it.
@@ -163,6 +217,7 @@ public:
         for (const auto& [label, ratio] : m_ratios) {
             std::cout << "  " << label << " = " << ratio << "\n";
         }
+        std::cout << std::flush;
     }
 
 private:
