@@ -40,14 +40,14 @@ uint8_t SystemIds::from_string(const std::string& systemName) {
     return Invalid;
 }
 
-std::string SystemIds::to_string(uint8_t systemId) {
+std::string SystemIds::to_string(uint32_t systemId) {
     if (systemId >= 1 && systemId <= kSystemNames.size()) {
         return kSystemNames[systemId - 1];
     }
     return "INVALID_SYSTEM_ID";
 }
 
-std::string ServerIds::to_string(uint8_t serverId) {
+std::string ServerIds::to_string(uint32_t serverId) {
     for (const ServerName& s : kServerNames) {
         if (s.id == serverId) {
             return s.name;
@@ -56,7 +56,7 @@ std::string ServerIds::to_string(uint8_t serverId) {
     return kInvalidServer;
 }
 
-std::string Components::to_component(uint8_t serverId, uint8_t systemId) {
+std::string Components::to_component(uint32_t serverId, uint32_t systemId) {
     switch (systemId) {
         case 1:
             return "NavCore Ground Unit";

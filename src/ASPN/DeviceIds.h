@@ -12,20 +12,21 @@ constexpr uint8_t Invalid = 0;
 // 1, 2 or 3 for the three variant names (exact, case-sensitive), else 0.
 uint8_t from_string(const std::string& systemName);
 // The variant name of id 1 to 3, else "INVALID_SYSTEM_ID".
-std::string to_string(uint8_t systemId);
+std::string to_string(uint32_t systemId);
 }  // namespace SystemIds
 
-// Names of the platform's servers, for log text.
+// Names of the platform's servers, for log text. Ids are taken wide so that
+// a value outside the byte is refused instead of wrapping onto a real id.
 namespace ServerIds {
 constexpr uint8_t ChronavelId = 44;
 // The server's name, or "INVALID_SERVER_ID" for ids not in the table.
-std::string to_string(uint8_t serverId);
+std::string to_string(uint32_t serverId);
 }  // namespace ServerIds
 
 namespace Components {
 // The product a server belongs to: one per system for systems 1 and 2, and
 // a few stand-alone servers when the system is unknown.
-std::string to_component(uint8_t serverId, uint8_t systemId);
+std::string to_component(uint32_t serverId, uint32_t systemId);
 }  // namespace Components
 
 // Device id: system byte, server byte, message class byte, topic byte, most

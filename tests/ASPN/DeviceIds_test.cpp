@@ -88,6 +88,12 @@ TEST(ServerIds, FortyNamedServersAndChronavelIs44) {
     EXPECT_EQ("Chronavel", ASPN2::ServerIds::to_string(44));
     EXPECT_EQ("Chronavel", ASPN2::ServerIds::to_string(ASPN2::ServerIds::ChronavelId));
     EXPECT_EQ("INVALID_SERVER_ID", ASPN2::ServerIds::to_string(43));
+    // Values beyond the byte do not wrap onto a real server.
+    EXPECT_EQ("INVALID_SERVER_ID", ASPN2::ServerIds::to_string(44 + 256));
+    EXPECT_EQ("INVALID_SERVER_ID", ASPN2::ServerIds::to_string(static_cast<uint32_t>(-212)));
+    EXPECT_EQ("INVALID_SYSTEM_ID", ASPN2::SystemIds::to_string(1 + 256));
+    EXPECT_EQ("INVALID_SERVER_ID", ASPN2::Components::to_component(38 + 256, 0));
+    EXPECT_EQ("INVALID_SERVER_ID", ASPN2::Components::to_component(44, 1 + 256));
 }
 
 TEST(Components, ByOwnSystemOrForStandAloneServers) {
