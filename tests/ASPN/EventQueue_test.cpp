@@ -12,215 +12,130 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kConfigType = 2;
-
-struct Popped {
-    bool ok = false;
-    int type = -1;
+// Text of the next event, or "-" when none comes within timeout.
+std::string pop(EventQueue& q, std::chrono::nanoseconds timeout = 0ns, int* type = nullptr) {
+    int t = -1;
     std::string text;
-};
-
-Popped pop(EventQueue& q, std::chrono::nanoseconds timeout = 0ns) {
-    Popped p;
-    p.ok = q.pop_front(p.type, p.text, timeout);
-    return p;
+    if (!q.pop_front(t, text, timeout)) {
+        return "-";
+    }
+    if (type != nullptr) {
+        *type = t;
+    }
+    return text;
 }
 
 }  // namespace
 
-TEST(EventQueue, CapacityCountsOrdinaryAndConfigEventsButNotRepeats) {
-    EventQueue q(10, kConfigType, 1h);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_TRUE(q.push_back(3, "e" + std::to_string(i))) << i;
-    }
-    EXPECT_FALSE(q.push_back(3, "eleventh"));
-    EXPECT_EQ(10u, q.size());
+TEST(EventQueue, CapacityCountsQueuedConfigEventsButNotWaitingRepeats) {
+    EventQueue q(3, 2, 1h);
+    EXPECT_EQ(EventQueue::configId("cfg"), q.push_back_config("cfg"));
+    EXPECT_TRUE(q.push_back(3, "a"));
+    EXPECT_TRUE(q.push_back(4, "b"));
+    EXPECT_FALSE(q.push_back(3, "refused"));
+    q.push_back_config("accepted when full");
+    EXPECT_EQ(4u, q.size());
 
-    EXPECT_EQ("e0", pop(q).text);
-    EXPECT_TRUE(q.push_back(3, "after pop"));
-    EXPECT_FALSE(q.push_back(3, "full again"));
-
-    // A configuration event waiting to be published takes a slot...
-    EventQueue c(3, kConfigType, 1h);
-    c.push_back_config("cfg");
-    EXPECT_TRUE(c.push_back(4, "a"));
-    EXPECT_TRUE(c.push_back(4, "b"));
-    EXPECT_FALSE(c.push_back(4, "c"));
-    // ...but once published and waiting for its repeat it does not.
-    Popped first = pop(c);
-    EXPECT_EQ("cfg", first.text);
-    EXPECT_EQ(kConfigType, first.type);
-    EXPECT_TRUE(c.push_back(4, "c"));
-    EXPECT_EQ(4u, c.size());  // a, b, c and the waiting repeat
-}
-
-TEST(EventQueue, ConfigEventsAreAcceptedWhenFullAndKeepArrivalOrder) {
-    EventQueue q(2, kConfigType, 1h);
-    ASSERT_TRUE(q.push_back(3, "one"));
-    ASSERT_TRUE(q.push_back(5, "two"));
-    const uint32_t id = q.push_back_config("identity");
-    EXPECT_EQ(EventQueue::configId("identity"), id);
-    EXPECT_EQ(3u, q.size());
-
-    Popped a = pop(q), b = pop(q), c = pop(q);
-    EXPECT_EQ("one", a.text);
-    EXPECT_EQ(3, a.type);
-    EXPECT_EQ("two", b.text);
-    EXPECT_EQ(5, b.type);
-    EXPECT_EQ("identity", c.text);
-    EXPECT_EQ(kConfigType, c.type);
-    EXPECT_FALSE(pop(q).ok);
-    EXPECT_EQ(1u, q.size());  // the repeat
-}
-
-TEST(EventQueue, ConfigIdsFollowTheText) {
-    EventQueue q(10, kConfigType, 1h);
-    const uint32_t a = q.push_back_config("product text");
-    const uint32_t b = q.push_back_config("product text");
-    const uint32_t c = q.push_back_config("identity text");
-    EXPECT_EQ(a, b);
-    EXPECT_NE(a, c);
-}
-
-TEST(EventQueue, ReplacementRemovesAConfigWaitingToBePublished) {
-    EventQueue q(10, kConfigType, 1h);
-    q.push_back(3, "before");
-    const uint32_t oldId = q.push_back_config("old");
-    q.push_back(3, "between");
-    const uint32_t newId = q.push_back_config("new", oldId);
-    EXPECT_NE(oldId, newId);
-    EXPECT_EQ(3u, q.size());
-
-    EXPECT_EQ("before", pop(q).text);
-    EXPECT_EQ("between", pop(q).text);
-    EXPECT_EQ("new", pop(q).text);
-    EXPECT_FALSE(pop(q).ok);
-}
-
-TEST(EventQueue, ReplacementRemovesAConfigWaitingToRepeat) {
-    const auto period = 150ms;
-    EventQueue q(10, kConfigType, period);
-    const uint32_t oldId = q.push_back_config("old");
-    ASSERT_EQ("old", pop(q).text);
-    ASSERT_EQ(1u, q.size());
-
-    q.push_back_config("new", oldId);
-    EXPECT_EQ(1u, q.size());
-    EXPECT_EQ("new", pop(q).text);
-
-    std::this_thread::sleep_for(period + 50ms);
-    Popped again = pop(q);
-    EXPECT_EQ("new", again.text);
-    EXPECT_FALSE(pop(q).ok) << "the replaced text must not come back";
-}
-
-TEST(EventQueue, ReplacementNeverRemovesOrdinaryEvents) {
-    EventQueue q(10, kConfigType, 1h);
-    q.push_back(3, "ordinary events carry id 0");
-    q.push_back_config("cfg", 0);
+    int type = -1;
+    EXPECT_EQ("cfg", pop(q, 0ns, &type));
+    EXPECT_EQ(2, type) << "configuration events carry the queue's type";
+    EXPECT_EQ(4u, q.size()) << "the popped configuration waits for its repeat";
+    EXPECT_FALSE(q.push_back(3, "still full"));
+    EXPECT_EQ("a", pop(q, 0ns, &type));
+    EXPECT_EQ(3, type);
+    EXPECT_TRUE(q.push_back(3, "c"));
+    EXPECT_EQ("b", pop(q));
+    EXPECT_EQ("accepted when full", pop(q));
+    EXPECT_EQ("c", pop(q));
+    EXPECT_EQ("-", pop(q));
     EXPECT_EQ(2u, q.size());
-    EXPECT_EQ("ordinary events carry id 0", pop(q).text);
-    // An unknown id removes nothing.
-    q.push_back_config("other", 12345u);
-    EXPECT_EQ("cfg", pop(q).text);
-    EXPECT_EQ("other", pop(q).text);
 }
 
-TEST(EventQueue, ConfigRepeatsAtFirstPopAfterDueTimeAndIsRescheduledFromThatPop) {
+TEST(EventQueue, ReplacementRemovesTheOldTextWhereverItWaits) {
+    const auto period = 100ms;
+    EventQueue q(10, 2, period);
+    EXPECT_EQ(q.push_back_config("same"), q.push_back_config("same"));
+    pop(q), pop(q);
+
+    // Waiting to be published; ordinary events (id 0) and unknown ids are
+    // never removed.
+    q.push_back(3, "ordinary");
+    const uint32_t waiting = q.push_back_config("old waiting");
+    q.push_back_config("new waiting", waiting);
+    q.push_back_config("unrelated", 0);
+    q.push_back_config("unrelated too", 12345u);
+    EXPECT_EQ("ordinary", pop(q));
+    EXPECT_EQ("new waiting", pop(q));
+    EXPECT_EQ("unrelated", pop(q));
+    EXPECT_EQ("unrelated too", pop(q));
+
+    // Waiting to be repeated.
+    const uint32_t repeating = q.push_back_config("old repeating");
+    EXPECT_EQ("old repeating", pop(q));
+    q.push_back_config("new repeating", repeating);
+    EXPECT_EQ("new repeating", pop(q));
+    std::this_thread::sleep_for(period + 30ms);
+    std::string all;
+    for (std::string t = pop(q); t != "-" && all.size() < 1000; t = pop(q)) {
+        all += t + ";";
+    }
+    EXPECT_EQ(std::string::npos, all.find("old")) << all;
+    EXPECT_NE(std::string::npos, all.find("new repeating")) << all;
+}
+
+TEST(EventQueue, RepeatAtFirstPopAfterDueTimeThenRescheduledFromThatPop) {
     const auto period = 200ms;
-    EventQueue q(10, kConfigType, period);
-    const uint32_t id = q.push_back_config("standing fact");
+    EventQueue q(10, 2, period);
+    q.push_back_config("fact");
+    ASSERT_EQ("fact", pop(q));
+    const auto t0 = Clock::now();
 
-    const auto t0Before = Clock::now();
-    ASSERT_EQ("standing fact", pop(q).text);
-    const auto t0After = Clock::now();
-
-    // Not yet due.
-    std::this_thread::sleep_until(t0After + period / 2);
-    {
-        const Popped p = pop(q);
-        if (Clock::now() < t0Before + period) {
-            EXPECT_FALSE(p.ok);
-        }
+    std::this_thread::sleep_until(t0 + period / 2);
+    const std::string early = pop(q);
+    if (Clock::now() < t0 + period) {
+        EXPECT_EQ("-", early);
     }
 
-    // Late by most of a period: still exactly one repeat, same text and type.
-    std::this_thread::sleep_until(t0After + period * 8 / 5);
+    // Popped late, after most of a second period.
+    std::this_thread::sleep_until(t0 + period * 8 / 5);
+    q.push_back(3, "queued first");
+    EXPECT_EQ("queued first", pop(q));
     const auto t1Before = Clock::now();
-    const Popped again = pop(q);
-    const auto t1After = Clock::now();
-    ASSERT_TRUE(again.ok);
-    EXPECT_EQ("standing fact", again.text);
-    EXPECT_EQ(kConfigType, again.type);
-    EXPECT_FALSE(pop(q).ok);
+    EXPECT_EQ("fact", pop(q));
+    const auto t1 = Clock::now();
+    EXPECT_EQ("-", pop(q)) << "exactly one repeat";
 
-    // Scheduled from the late pop, not from the missed due time.
-    std::this_thread::sleep_until(t1After + period / 2);
-    ASSERT_GT(Clock::now(), t0After + 2 * period);
-    {
-        const Popped p = pop(q);
-        if (Clock::now() < t1Before + period) {
-            EXPECT_FALSE(p.ok) << "repeat scheduled from the original due time";
-        }
+    // Due again one period after that pop, not after the missed due time.
+    std::this_thread::sleep_until(t1 + period / 2);
+    ASSERT_GT(Clock::now(), t0 + 2 * period);
+    const std::string fromDueTime = pop(q);
+    if (Clock::now() < t1Before + period) {
+        EXPECT_EQ("-", fromDueTime);
     }
-    std::this_thread::sleep_until(t1After + period + 20ms);
-    EXPECT_EQ("standing fact", pop(q).text);
-
-    // The id still names it.
-    q.push_back_config("changed fact", id);
-    EXPECT_EQ("changed fact", pop(q).text);
-    EXPECT_EQ(1u, q.size());
+    std::this_thread::sleep_until(t1 + period + 20ms);
+    EXPECT_EQ("fact", pop(q));
 }
 
-TEST(EventQueue, DueRepeatsJoinBehindQueuedEvents) {
-    const auto period = 50ms;
-    EventQueue q(10, kConfigType, period);
-    q.push_back_config("cfg");
-    ASSERT_EQ("cfg", pop(q).text);
-    q.push_back(3, "first");
-    std::this_thread::sleep_for(period + 20ms);
-    EXPECT_EQ("first", pop(q).text);
-    EXPECT_EQ("cfg", pop(q).text);
-}
+TEST(EventQueue, PopWaitsForTheTimeOutOrAPush) {
+    EventQueue q(10, 2, 1h);
+    auto start = Clock::now();
+    EXPECT_EQ("-", pop(q, 200ms));
+    EXPECT_GE(Clock::now() - start, 200ms);
+    EXPECT_LT(Clock::now() - start, 2s);
 
-TEST(EventQueue, PopTimesOutOnEmptyQueue) {
-    EventQueue q(10, kConfigType, 1h);
-    const auto start = Clock::now();
-    EXPECT_FALSE(pop(q, 200ms).ok);
-    const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, 200ms);
-    EXPECT_LT(waited, 2s);
+    start = Clock::now();
+    EXPECT_EQ("-", pop(q, -5s));
+    EXPECT_LT(Clock::now() - start, 100ms);
 
-    // Zero and negative time-outs do not wait.
-    const auto start2 = Clock::now();
-    EXPECT_FALSE(pop(q, 0ns).ok);
-    EXPECT_FALSE(pop(q, -5s).ok);
-    EXPECT_LT(Clock::now() - start2, 100ms);
-}
-
-TEST(EventQueue, PushWakesAWaitingPop) {
-    EventQueue q(10, kConfigType, 1h);
-    std::thread pusher([&q] {
-        std::this_thread::sleep_for(50ms);
-        q.push_back(4, "wake up");
-    });
-    const auto start = Clock::now();
-    const Popped p = pop(q, 10s);
-    const auto waited = Clock::now() - start;
-    pusher.join();
-    EXPECT_TRUE(p.ok);
-    EXPECT_EQ("wake up", p.text);
-    EXPECT_LT(waited, 5s);
-}
-
-TEST(EventQueue, EndlessTimeOutStillWaitsForAnEvent) {
-    EventQueue q(10, kConfigType, 1h);
-    std::thread pusher([&q] {
-        std::this_thread::sleep_for(50ms);
-        q.push_back_config("late config");
-    });
-    const Popped p = pop(q, std::chrono::nanoseconds::max());
-    pusher.join();
-    EXPECT_TRUE(p.ok);
-    EXPECT_EQ("late config", p.text);
+    // Woken by a push, also with a time-out too long to add to the clock.
+    for (const auto timeout : {std::chrono::nanoseconds(10s), std::chrono::nanoseconds::max()}) {
+        std::thread pusher([&q] {
+            std::this_thread::sleep_for(50ms);
+            q.push_back(4, "wake up");
+        });
+        start = Clock::now();
+        EXPECT_EQ("wake up", pop(q, timeout));
+        EXPECT_LT(Clock::now() - start, 5s);
+        pusher.join();
+    }
 }

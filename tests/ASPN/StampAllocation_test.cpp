@@ -31,31 +31,24 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 TEST(StampAllocation, SteadyStateStampingDoesNotAllocate) {
-    testsupport::FpgaImageContents contents;
-    contents.systemCount = 123456789;
-    testsupport::RegisterImage image(contents);
+    testsupport::RegisterImage image;
     testsupport::FpgaSession session(image);
     FpgaFace& face = FpgaFace::Instance();
-
     aspn2_msgs::idl::header message;
     ASPN2::header plain;
     ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), message);  // first use
 
     const unsigned long before = g_allocations.load();
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 1; i <= 1000; ++i) {
         ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), message);
         ASPN2::setToA_fromFpgaTicks(static_cast<uint64_t>(i) << 40, message);
-        ASPN2::setToVandToA_fromFpgaTicks(static_cast<uint64_t>(i), plain);
+        ASPN2::setToVandToA_fromFpgaTicks(static_cast<uint64_t>(i) << 50, plain);
         ASPN2::copyHeader_fromTo(plain, message);
     }
-    const unsigned long after = g_allocations.load();
-    EXPECT_EQ(before, after);
-    EXPECT_EQ(0, message.timestamp_valid().sec()) << "the loop really stamped";
-    EXPECT_EQ(2, ASPN2::fpgaTicksToTime(123456789).sec);
+    EXPECT_EQ(before, g_allocations.load());
+    EXPECT_NE(0, message.timestamp_valid().sec()) << "the loop really stamped";
 
-    // The counter itself works.
-    const unsigned long probe = g_allocations.load();
-    g_escape = new int(1);
+    g_escape = new int(1);  // the counter itself works
     delete g_escape;
-    EXPECT_GT(g_allocations.load(), probe);
+    EXPECT_EQ(before + 1, g_allocations.load());
 }
