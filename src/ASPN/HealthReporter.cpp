@@ -3,9 +3,6 @@
 #include <stdexcept>
 #include <utility>
 
-constexpr std::chrono::nanoseconds HealthReporter::eventQPollDuration;
-constexpr std::chrono::nanoseconds HealthReporter::configRepeatDuration;
-
 HealthReporter& HealthReporter::Instance() {
     static HealthReporter instance;
     return instance;

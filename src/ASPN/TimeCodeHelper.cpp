@@ -2,9 +2,6 @@
 
 namespace ASPN2 {
 
-constexpr int32_t TimeCodeHelper::LiveTimeCode;
-constexpr int32_t TimeCodeHelper::SimTimeCode;
-
 TimeCodeHelper& TimeCodeHelper::Instance() {
     static TimeCodeHelper instance;
     return instance;
