@@ -7,6 +7,7 @@
 #include <iostream>
 #include <type_traits>
 
+#include "ASPN/HealthReporter.h"
 #include "FACE/QV_Config.h"
 #include "FACE/QV_Config_Helpers.h"
 
@@ -15,7 +16,6 @@ using FACE::RETURN_CODE_TYPE::Value;
 namespace {
 
 constexpr uint8_t kServerId = 44;
-const char kServerName[] = "Chronavel";
 const char kSystemSet[] = "Quorvane";
 
 // Reads one server parameter after another; a failed one is reported and
@@ -140,7 +140,9 @@ bool okSetCpuAffinity(uint8_t cpu) {
 }
 
 Chronavel::Chronavel()
-    : m_serverId(kServerId), m_serverName(kServerName), m_timeService(m_serverName) {}
+    : m_serverId(kServerId),
+      m_serverName(ASPN2::ServerIds::to_string(kServerId)),
+      m_timeService(m_serverName) {}
 
 Chronavel::~Chronavel() = default;
 
@@ -250,9 +252,13 @@ void Chronavel::Request_State_Transition(FACE::LCM::Quorvane::RequestedState::Va
     namespace Requested = FACE::LCM::Quorvane::RequestedState;
     const int32_t state = m_reportedState.load();
     if (requested == Requested::START && state == 1) {
+        HealthReporter::Instance().SendEvent(__FILE__, __LINE__, EventTypes::eStatus,
+                                             m_serverName + " started successfully.");
         m_reportedState.store(0);
         code = FACE::RETURN_CODE_TYPE::NO_ERROR;
     } else if (requested == Requested::STOP && state == 0) {
+        HealthReporter::Instance().SendEvent(__FILE__, __LINE__, EventTypes::eStatus,
+                                             m_serverName + " stopped successfully.");
         m_reportedState.store(1);
         code = FACE::RETURN_CODE_TYPE::NO_ERROR;
     } else {

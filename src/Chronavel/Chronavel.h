@@ -3,12 +3,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "ASPN/CmdResponse.h"
+#include "ASPN/DeviceIds.h"
 #include "Chronavel/TimeServiceController.h"
 #include "FACE/Configuration.h"
 #include "FACE/FACE_Common.h"
 #include "FACE/LCM.h"
+#include "FACE/QV_Devmem.h"
 
 // The time server component, driven through the FACE life cycle.
 class Chronavel : public FACE::LCM::Initializable::InitializableInstance,
@@ -62,6 +66,9 @@ private:
     FACE::String m_connectionsFile;
     FACE::String m_ioDevicesFile;
     std::atomic<int32_t> m_reportedState{1};
+    ASPN2::DeviceIdFactory m_deviceIdFactory;
+    ASPN2::CmdResponse m_cmdResponse;
+    std::shared_ptr<FACE::IOSS::QV_Devmem> m_ioService;
     int m_NTP_Interrupt_Enable_Register = 0;
     int m_NTP_Interrupt_Pulse_Select_Register = 0;
     uint32_t m_NTP_Interrupt_Pulse_Selection = 0;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "ASPN/HealthReporter.h"
 #include "Chronavel/Chronavel.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -198,8 +199,22 @@ TEST(Configure, MissingSystemSetReadsNoServerParameters) {
     EXPECT_EQ(code, RC::INVALID_CONFIG);
 }
 
-TEST(ServerComponent, LifeCycleTable) {
+namespace {
+// "type:text" of every health event waiting in the reporter's queue.
+std::vector<std::string> drainEvents() {
+    std::vector<std::string> out;
+    int type = 0;
+    std::string text;
+    while (HealthReporter::Instance().Queue().pop_front(type, text, std::chrono::nanoseconds(0))) {
+        out.push_back(std::to_string(type) + ":" + text);
+    }
+    return out;
+}
+}  // namespace
+
+TEST(ServerComponent, StartAndStopOpenTheGateAndReportOnce) {
     namespace Req = FACE::LCM::Quorvane::RequestedState;
+    drainEvents();
     Chronavel server;
     EXPECT_EQ(server.serverName(), "Chronavel");
     RC::Value code = RC::NO_ERROR;
@@ -208,20 +223,28 @@ TEST(ServerComponent, LifeCycleTable) {
     FACE::LCM::Quorvane::ReportedState::Value state;
     server.Query_State(state, code);
     EXPECT_EQ(state, 1u);
+
     server.Request_State_Transition(Req::STOP, code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    EXPECT_TRUE(drainEvents().empty());
+
     server.Request_State_Transition(Req::START, code);
     EXPECT_EQ(code, RC::NO_ERROR);
     server.Query_State(state, code);
     EXPECT_EQ(state, 0u);
+    EXPECT_EQ(drainEvents(), std::vector<std::string>{"2:Chronavel started successfully."});
+
     server.Request_State_Transition(Req::START, code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
     server.Request_State_Transition(static_cast<Req::Value>(7), code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    EXPECT_TRUE(drainEvents().empty());
+
     server.Request_State_Transition(Req::STOP, code);
     EXPECT_EQ(code, RC::NO_ERROR);
     server.Query_State(state, code);
     EXPECT_EQ(state, 1u);
+    EXPECT_EQ(drainEvents(), std::vector<std::string>{"2:Chronavel stopped successfully."});
     server.Finalize(code);
     EXPECT_EQ(code, RC::NO_ACTION);
 }
