@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <regex>
 #include <string>
 #include <utility>
@@ -26,18 +25,26 @@ namespace {
 struct Param {
     int number;
     std::string key;
+    std::string description;
     std::string value;
 };
 
 // The server set's parameters in reading order, with valid values.
 std::vector<Param> serverParams() {
-    return {{83, "Connections", "conn.xml"}, {84, "IODevices", "io.xml"},
-            {85, "Debug", "FALSE"},          {86, "PRI", "0"},
-            {87, "CPU", "0"},                {88, "PARAM_1", "true"},
-            {89, "PARAM_2", "0x60"},         {90, "PARAM_3", "-3"},
-            {91, "PARAM_4", "7"},            {92, "PARAM_5", "0xFFFFFFFF"},
-            {93, "PARAM_6", "/dev/ptp1"},    {94, "PARAM_7", "37.5"},
-            {95, "PARAM_8", "250.5"},        {96, "PARAM_9", "12"}};
+    return {{83, "Connections", "Connections file", "conn.xml"},
+            {84, "IODevices", "Devices file", "io.xml"},
+            {85, "Debug", "debug flag", "FALSE"},
+            {86, "PRI", "process priority", "0"},
+            {87, "CPU", "CPU value", "0"},
+            {88, "PARAM_1", "doQuietNTP setting", "true"},
+            {89, "PARAM_2", "UTCTime source server ID", "0x60"},
+            {90, "PARAM_3", "NTP_Interrupt_Enable_Register", "-3"},
+            {91, "PARAM_4", "NTP_Interrupt_Pulse_Select_Register", "7"},
+            {92, "PARAM_5", "NTP_Interrupt_Pulse_Selection", "0xFFFFFFFF"},
+            {93, "PARAM_6", "PHC_Device", "/dev/ptp1"},
+            {94, "PARAM_7", "Utc2Tai_Offset", "37.5"},
+            {95, "PARAM_8", "ppsSettledErrorThreshold", "250.5"},
+            {96, "PARAM_9", "ppsCountRequiredWithinThreshold", "12"}};
 }
 
 std::string document(const std::vector<Param>& server, bool withSystemSet = true) {
@@ -78,10 +85,10 @@ Outcome configure(Chronavel& server, const std::string& xml) {
     return {code, testing::internal::GetCapturedStdout()};
 }
 
-std::string failureLine(const Param& p, const std::string& description) {
+std::string failureLine(const Param& p) {
     return "Chronavel (" + std::to_string(p.number) +
            ") GetConfigParameters : error or could not find setting, " + p.key + " (" +
-           description + ") in configuration file!\n";
+           p.description + ") in configuration file!\n";
 }
 
 }  // namespace
@@ -148,21 +155,6 @@ TEST(Configure, DebugFlagFollowsTheBooleanRuleAndPrintsTheSettings) {
 }
 
 TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
-    const std::map<std::string, std::string> descriptions = {
-        {"Connections", "Connections file"},
-        {"IODevices", "Devices file"},
-        {"Debug", "debug flag"},
-        {"PRI", "process priority"},
-        {"CPU", "CPU value"},
-        {"PARAM_1", "doQuietNTP setting"},
-        {"PARAM_2", "UTCTime source server ID"},
-        {"PARAM_3", "NTP_Interrupt_Enable_Register"},
-        {"PARAM_4", "NTP_Interrupt_Pulse_Select_Register"},
-        {"PARAM_5", "NTP_Interrupt_Pulse_Selection"},
-        {"PARAM_6", "PHC_Device"},
-        {"PARAM_7", "Utc2Tai_Offset"},
-        {"PARAM_8", "ppsSettledErrorThreshold"},
-        {"PARAM_9", "ppsCountRequiredWithinThreshold"}};
     const std::vector<Param> all = serverParams();
     for (size_t missing = 0; missing < all.size(); ++missing) {
         std::vector<Param> params = all;
@@ -172,7 +164,7 @@ TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
         const Param& gone = all[missing];
         EXPECT_EQ(result.code, RC::INVALID_CONFIG) << gone.key;
         EXPECT_EQ(result.out, "WARNING - Parameter " + gone.key + " not found\n" +
-                                  failureLine(gone, descriptions.at(gone.key)));
+                                  failureLine(gone));
         // The last parameter is still read unless it is the missing one.
         EXPECT_EQ(server.timeService().ppsCountRequiredWithinThreshold,
                   gone.key == "PARAM_9" ? 0u : 12u);
