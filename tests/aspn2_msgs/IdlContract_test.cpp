@@ -1,77 +1,44 @@
 // The shipped IDL must describe exactly what the C++ types encode: same
 // structs, same fields in the same order with the same types, same
-// enumerators in the same order.
+// enumerators in the same order, all inside module aspn2_msgs::idl.
 
-#include "MessageTestSupport.h"
+#include "aspn2_msgs/Messages.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
+#include <cstring>
 #include <fstream>
 #include <map>
-#include <set>
+#include <regex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using namespace aspn2_msgs::idl;
 
 namespace {
 
 using Tokens = std::vector<std::string>;
-using Definitions = std::map<std::string, Tokens>;
 
+// Identifiers and punctuation, without comments, annotations (@final) and
+// the module qualification of type names.
 Tokens tokenize(const std::string& text)
 {
+    static const std::regex token(R"(//[^\n]*|@\w+|::aspn2_msgs::idl::|\w+|[^\s\w])");
     Tokens tokens;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (text.compare(i, 2, "//") == 0) {
-            i = text.find('\n', i);
-        } else if (text.compare(i, 2, "/*") == 0) {
-            i = text.find("*/", i);
-            i = i == std::string::npos ? i : i + 2;
-        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
-            std::size_t j = i;
-            while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_')) {
-                ++j;
-            }
-            tokens.push_back(text.substr(i, j - i));
-            i = j;
-        } else if (text.compare(i, 2, "::") == 0) {
-            tokens.push_back("::");
-            i += 2;
-        } else {
-            tokens.push_back(std::string(1, c));
-            ++i;
+    for (std::sregex_iterator it(text.begin(), text.end(), token), end; it != end; ++it) {
+        if (std::string("/@:").find(it->str()[0]) == std::string::npos) {
+            tokens.push_back(it->str());
         }
     }
     return tokens;
 }
 
-// Drops annotations (@final) and the module qualification of type names.
-Tokens normalize(const Tokens& in)
+// struct/enum NAME { ... } -> NAME: the kind and the tokens between the braces.
+std::map<std::string, Tokens> definitionsOf(const Tokens& tokens)
 {
-    Tokens out;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == "@") {
-            ++i;
-        } else if (in[i] == "::" && i + 4 < in.size() && in[i + 1] == "aspn2_msgs" && in[i + 3] == "idl" &&
-                   in[i + 4] == "::") {
-            i += 4;
-        } else {
-            out.push_back(in[i]);
-        }
-    }
-    return out;
-}
-
-// struct/enum NAME { ... } ; -> NAME: the tokens between the braces.
-Definitions definitionsOf(const Tokens& tokens)
-{
-    Definitions defs;
+    std::map<std::string, Tokens> defs;
     for (std::size_t i = 0; i + 2 < tokens.size(); ++i) {
         if ((tokens[i] == "struct" || tokens[i] == "enum") && tokens[i + 2] == "{") {
             Tokens body{tokens[i]};
@@ -86,123 +53,87 @@ Definitions definitionsOf(const Tokens& tokens)
     return defs;
 }
 
-// ---- the same description, printed from the C++ field lists ----
+const char* idlName(bool) { return "boolean"; }
+const char* idlName(char) { return "char"; }
+const char* idlName(uint8_t) { return "octet"; }
+const char* idlName(int32_t) { return "long"; }
+const char* idlName(int64_t) { return "long long"; }
+const char* idlName(float) { return "float"; }
+const char* idlName(double) { return "double"; }
+const char* idlName(const std::string&) { return "string"; }
 
+// The same definitions, printed from the C++ field lists.
 class IdlPrinter {
 public:
+    std::map<std::string, Tokens> definitions;
+
     template <class T>
     std::string typeName()
     {
-        if constexpr (std::is_same_v<T, int32_t>) {
-            return "long";
-        } else if constexpr (std::is_same_v<T, int64_t>) {
-            return "long long";
-        } else if constexpr (std::is_same_v<T, double>) {
-            return "double";
-        } else if constexpr (std::is_same_v<T, float>) {
-            return "float";
-        } else if constexpr (std::is_same_v<T, bool>) {
-            return "boolean";
-        } else if constexpr (std::is_same_v<T, uint8_t>) {
-            return "octet";
-        } else if constexpr (std::is_same_v<T, char>) {
-            return "char";
-        } else if constexpr (std::is_same_v<T, std::string>) {
-            return "string";
-        } else if constexpr (std::is_enum_v<T>) {
+        if constexpr (std::is_enum_v<T>) {
             using Description = decltype(describe_enum(T{}));
-            if (!m_done.insert(Description::name).second) {
-                return Description::name;
-            }
-            std::string body = "enum " + std::string(Description::name) + " {";
-            const char* separator = " ";
+            std::string body = "enum";
             for (const char* e : Description::enumerators) {
-                body += separator + std::string(e);
-                separator = ", ";
+                body += std::string(e == Description::enumerators[0] ? " " : ", ") + e;
             }
-            m_text += body + " };\n";
+            definitions[Description::name] = tokenize(body);
             return Description::name;
-        } else if constexpr (msgtest::cdr::is_vector<T>::value) {
+        } else if constexpr (cdr::is_vector<T>::value) {
             return "sequence<" + typeName<typename T::value_type>() + ">";
+        } else if constexpr (cdr::is_struct<T>::value) {
+            return structure<T>();
         } else {
-            struct_<T>();
-            return std::string(T::type_name).substr(std::string("aspn2_msgs::idl::").size());
+            return idlName(T{});
         }
     }
 
     template <class T>
-    void struct_()
+    std::string structure()
     {
-        if (!m_done.insert(T::type_name).second) {
-            return;
-        }
-        std::string body = "struct " + std::string(T::type_name).substr(17) + " {\n";
-        T::cdr_fields([&](auto m, const char* name) {
-            using F = msgtest::cdr::member_t<decltype(m)>;
-            std::string dims;
-            body += "  " + leafName<F>(dims) + " " + name + dims + ";\n";
+        std::string body = "struct";
+        T::cdr_fields([&](auto m, const char* field) {
+            using F = cdr::member_t<decltype(m)>;
+            body += " " + typeName<typename cdr::array_leaf<F>::type>() + " " + field + dims<F>() + ";";
         });
-        m_text += body + "};\n";
+        const std::string name = T::type_name + std::strlen("aspn2_msgs::idl::");
+        definitions[name] = tokenize(body);
+        return name;
     }
-
-    const std::string& text() const { return m_text; }
 
 private:
     template <class F>
-    std::string leafName(std::string& dims)
+    static std::string dims()
     {
-        if constexpr (msgtest::cdr::is_array<F>::value) {
-            dims += "[" + std::to_string(std::tuple_size<F>::value) + "]";
-            return leafName<typename F::value_type>(dims);
-        } else {
-            return typeName<F>();
+        if constexpr (cdr::is_array<F>::value) {
+            return "[" + std::to_string(std::tuple_size<F>::value) + "]" + dims<typename F::value_type>();
         }
+        return "";
     }
-
-    std::string m_text;
-    std::set<std::string> m_done;
 };
-
-std::string shippedIdl()
-{
-    std::ifstream in(CHRONAVEL_SOURCE_DIR "/src/aspn2_msgs/idl/aspn2_msgs.idl");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(IdlContract, ShippedIdlMatchesTheEncodedTypes)
 {
-    const std::string idl = shippedIdl();
-    ASSERT_FALSE(idl.empty());
+    std::ifstream in(CHRONAVEL_SOURCE_DIR "/src/aspn2_msgs/idl/aspn2_msgs.idl");
+    std::stringstream idl;
+    idl << in.rdbuf();
+    const Tokens tokens = tokenize(idl.str());
+    ASSERT_GE(tokens.size(), 6u);
+    const Tokens modules{"module", "aspn2_msgs", "{", "module", "idl", "{"};
+    EXPECT_EQ(Tokens(tokens.begin(), tokens.begin() + 6), modules);
+    EXPECT_EQ(std::count(tokens.begin(), tokens.end(), "module"), 2);
 
     IdlPrinter printer;
-#define ASPN2_PRINT_(Name) printer.struct_<Name>();
+#define ASPN2_PRINT_(Name) printer.structure<Name>();
     ASPN2_ALL_STRUCTS(ASPN2_PRINT_)
 #undef ASPN2_PRINT_
-    const Definitions expected = definitionsOf(tokenize(printer.text()));
-    const Definitions shipped = definitionsOf(normalize(tokenize(idl)));
-
+    const auto& expected = printer.definitions;
+    const auto shipped = definitionsOf(tokens);
     for (const auto& [name, body] : expected) {
-        auto found = shipped.find(name);
-        if (found == shipped.end()) {
-            ADD_FAILURE() << "missing from the IDL: " << name;
-            continue;
-        }
-        EXPECT_EQ(found->second, body) << "differs: " << name;
+        EXPECT_EQ(shipped.count(name) ? shipped.at(name) : Tokens{"<missing>"}, body) << name;
     }
-    for (const auto& [name, body] : shipped) {
-        EXPECT_TRUE(expected.count(name)) << "only in the IDL: " << name;
+    for (const auto& entry : shipped) {
+        EXPECT_TRUE(expected.count(entry.first)) << "only in the IDL: " << entry.first;
     }
-}
-
-TEST(IdlContract, EverythingSitsInModuleAspn2MsgsIdl)
-{
-    const Tokens tokens = normalize(tokenize(shippedIdl()));
-    const Tokens opening{"module", "aspn2_msgs", "{", "module", "idl", "{"};
-    ASSERT_GE(tokens.size(), opening.size());
-    EXPECT_EQ(Tokens(tokens.begin(), tokens.begin() + 6), opening);
-    EXPECT_EQ(std::count(tokens.begin(), tokens.end(), "module"), 2);
 }
 
 }  // namespace
