@@ -2,23 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <set>
 #include <thread>
 #include <vector>
 
 // Threads building commands and responses from one builder while another
-// resets its device id: each counter hands out 0..n-1, every number once,
-// growing within each thread.
+// resets its device id: no counter hands out a number twice.
 TEST(CmdResponseConcurrency, NoSequenceNumberOrIdentifierRepeats) {
-    constexpr int kThreads = 4;
-    constexpr int kEach = 500;
+    constexpr int kThreads = 4, kEach = 500;
     ASPN2::CmdResponse builder(ASPN2::DeviceIdFactory(3, 44));
 
-    // Per thread: command seq_num, command_identifier, response seq_num.
-    std::vector<std::vector<int64_t>> numbers[3];
-    for (auto& n : numbers) {
-        n.resize(kThreads);
-    }
+    // Command seq_num, command_identifier and response seq_num, per thread.
+    std::vector<int64_t> numbers[3][kThreads];
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
@@ -40,16 +35,10 @@ TEST(CmdResponseConcurrency, NoSequenceNumberOrIdentifierRepeats) {
     }
 
     for (const auto& perThread : numbers) {
-        std::vector<int64_t> all;
+        std::set<int64_t> distinct;
         for (const auto& v : perThread) {
-            EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-            all.insert(all.end(), v.begin(), v.end());
+            distinct.insert(v.begin(), v.end());
         }
-        std::sort(all.begin(), all.end());
-        std::vector<int64_t> expected(kThreads * kEach);
-        for (size_t i = 0; i < expected.size(); ++i) {
-            expected[i] = static_cast<int64_t>(i);
-        }
-        EXPECT_EQ(expected, all);
+        EXPECT_EQ(static_cast<size_t>(kThreads * kEach), distinct.size());
     }
 }
