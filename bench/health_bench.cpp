@@ -5,6 +5,7 @@
 #include "ASPN/HealthReporter.h"
 #include "ASPN/TimeCodeHelper.h"
 #include "platform/FPGA.h"
+#include "support/AllocationCounter.h"
 #include "support/FpgaSession.h"
 #include "support/RegisterImage.h"
 
@@ -17,26 +18,9 @@
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <new>
 #include <string>
 #include <utility>
 
-// Counts every allocation of the program.
-static std::atomic<uint64_t> g_allocations{0};
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -54,7 +38,7 @@ void drainReporter() {
 
 void reportAllocations(benchmark::State& state, uint64_t before, uint64_t events) {
     state.counters["allocs/op"] =
-        benchmark::Counter(static_cast<double>(g_allocations.load() - before) / static_cast<double>(events));
+        benchmark::Counter(static_cast<double>(testsupport::allocationCount() - before) / static_cast<double>(events));
 }
 
 // A deque of (type, text) under a mutex with the same capacity check.
@@ -62,7 +46,7 @@ void BM_Baseline_DequeUnderMutex(benchmark::State& state) {
     std::mutex m;
     std::deque<std::pair<int, std::string>> q;
     uint64_t events = 0;
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         const auto start = Clock::now();
         for (int i = 0; i < kBatch; ++i) {
@@ -86,7 +70,7 @@ void sendEvents(benchmark::State& state, EventTypes::eEventType type) {
     drainReporter();
     HealthReporter& reporter = HealthReporter::Instance();
     uint64_t events = 0;
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         const auto start = Clock::now();
         for (int i = 0; i < kBatch; ++i) {
@@ -123,7 +107,7 @@ void BM_Stamp_PlainHeader(benchmark::State& state) {
     ASPN2::header h;
     uint64_t ticks = 123456789;
     ASPN2::setToVandToA_fromFpgaTicks(ticks, h);  // first use builds the time code singleton
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         ASPN2::setToVandToA_fromFpgaTicks(ticks, h);
         benchmark::DoNotOptimize(h);
@@ -136,7 +120,7 @@ void BM_Stamp_MessageHeader(benchmark::State& state) {
     aspn2_msgs::idl::header h;
     uint64_t ticks = 123456789;
     ASPN2::setToVandToA_fromFpgaTicks(ticks, h);
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         ASPN2::setToVandToA_fromFpgaTicks(ticks, h);
         benchmark::DoNotOptimize(h);
@@ -159,7 +143,7 @@ FpgaFixture& fpga() {
 void BM_Baseline_SystemCountRead(benchmark::State& state) {
     fpga();
     FpgaFace& face = FpgaFace::Instance();
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         benchmark::DoNotOptimize(face.fpga_get_SystemCount());
     }
@@ -172,7 +156,7 @@ void BM_Stamp_MessageHeader_FromFpga(benchmark::State& state) {
     FpgaFace& face = FpgaFace::Instance();
     aspn2_msgs::idl::header h;
     ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), h);
-    const uint64_t allocsBefore = g_allocations.load();
+    const uint64_t allocsBefore = testsupport::allocationCount();
     for (auto _ : state) {
         ASPN2::setToVandToA_fromFpgaTicks(face.fpga_get_SystemCount(), h);
         benchmark::DoNotOptimize(h);

@@ -4,6 +4,7 @@
 // any access past the end), and clean refusal of short or hostile input.
 
 #include "aspn2_msgs/PubSubTypes.h"
+#include "support/AllocationCounter.h"
 
 #include <fastdds/rtps/common/SerializedPayload.h>
 #include <gtest/gtest.h>
@@ -14,36 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <new>
 #include <string>
 #include <vector>
 
 using namespace aspn2_msgs::idl;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
-
-// Largest single allocation while `g_watch` is set, to show that no
-// decoder sizes a container from an untrusted count.
-namespace {
-std::atomic<bool> g_watch{false};
-std::atomic<std::size_t> g_largest{0};
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    if (g_watch.load() && size > g_largest.load()) {
-        g_largest.store(size);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-// GCC cannot see that operator new above is the malloc-backed pair of these.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -274,12 +250,11 @@ void expectRefusedWithoutAllocating(const Image& image, std::size_t limit)
 {
     SCOPED_TRACE(T::type_name);
     T sample;
-    g_largest = 0;
-    g_watch = true;
+    testsupport::resetLargestAllocation();
     const bool accepted = decode(image.bytes(), sample);
-    g_watch = false;
+    const std::size_t largest = testsupport::largestAllocation();
     EXPECT_FALSE(accepted);
-    EXPECT_LT(g_largest.load(), limit);
+    EXPECT_LT(largest, limit);
 }
 
 TEST(TopicType, CountsBeyondThePayloadAreRefusedBeforeAllocating)

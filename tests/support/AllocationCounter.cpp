@@ -1,0 +1,37 @@
+#include "support/AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<uint64_t> g_count{0};
+std::atomic<std::size_t> g_largest{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    g_count.fetch_add(1, std::memory_order_relaxed);
+    std::size_t largest = g_largest.load(std::memory_order_relaxed);
+    while (size > largest &&
+           !g_largest.compare_exchange_weak(largest, size, std::memory_order_relaxed)) {
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+// GCC cannot see that operator new above is the malloc-backed pair of these.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace testsupport {
+
+uint64_t allocationCount() { return g_count.load(); }
+std::size_t largestAllocation() { return g_largest.load(); }
+void resetLargestAllocation() { g_largest.store(0); }
+
+}  // namespace testsupport
