@@ -10,6 +10,10 @@ PACKAGES=(
   pps-tools
   cyclonedds-dev cyclonedds-tools
 )
+# A 32-bit compiler for the check that the code suits the 32-bit target.
+if [ "$(dpkg --print-architecture)" = "amd64" ]; then
+  PACKAGES+=(g++-multilib)
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do
