@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
+
+#include "FACE/StringUtils.h"
 
 namespace QV_Config_Helpers {
 
@@ -53,6 +56,36 @@ bool ParseBoolean(const std::string& text) {
         return false;
     }
     return std::strtol(lower.c_str(), nullptr, 0) != 0;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
+    const std::string t = StringUtils::trim(text);
+    if (t.empty() || t[0] == '-' || t[0] == '+') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(t.c_str(), &end, 0);
+    if (errno != 0 || end != t.c_str() + t.size() || parsed > max) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value) {
+    const std::string t = StringUtils::trim(text);
+    if (t.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(t.c_str(), &end, 0);
+    if (errno != 0 || end != t.c_str() + t.size() || parsed < min || parsed > max) {
+        return false;
+    }
+    value = parsed;
+    return true;
 }
 
 void Get_String_Parameter(FACE::Configuration& config, FACE::Configuration::HANDLE_TYPE handle,

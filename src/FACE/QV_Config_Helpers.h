@@ -1,6 +1,7 @@
 #ifndef FACE_QV_CONFIG_HELPERS_H
 #define FACE_QV_CONFIG_HELPERS_H
 
+#include <cstdint>
 #include <string>
 
 #include "FACE/Configuration.h"
@@ -23,6 +24,13 @@ bool Write_Config(FACE::Configuration& config, FACE::Configuration::HANDLE_TYPE 
 // "true"/"false" in any letter case, else an integer (base 0) that is
 // non-zero for true.
 bool ParseBoolean(const std::string& text);
+
+// A whole value (blanks around it allowed) as a number with the base
+// prefixes of strtoull/strtoll, within the given range. Text that is not
+// entirely a number is refused rather than read as 0; an unsigned number
+// takes no sign.
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value);
+bool ParseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value);
 
 void Get_String_Parameter(FACE::Configuration& config, FACE::Configuration::HANDLE_TYPE handle,
                           const FACE::String& parameter, FACE::String& value,

@@ -1,8 +1,5 @@
 #include "FACE/QV_Devmem.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "FACE/QV_Config_Helpers.h"
@@ -15,27 +12,12 @@ namespace {
 constexpr uint16_t kBaseAddressId = 0;
 constexpr uint16_t kSizeId = 1;
 
-// Number text with the rules of strtoull in base 0; only the low 32 bits are
-// kept. Text that is no number at all is refused rather than read as 0, which
-// would map the bottom of physical memory.
+// Only the low 32 bits of a window's number are kept. Text that is no
+// number at all is refused rather than read as 0, which would map the bottom
+// of physical memory.
 bool parseWindowValue(const std::string& text, uint32_t& value) {
-    const char* p = text.c_str();
-    while (std::isspace(static_cast<unsigned char>(*p))) {
-        ++p;
-    }
-    if (*p == '-') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long number = std::strtoull(p, &end, 0);
-    if (end == p || errno == ERANGE) {
-        return false;
-    }
-    while (std::isspace(static_cast<unsigned char>(*end))) {
-        ++end;
-    }
-    if (*end != '\0') {
+    uint64_t number = 0;
+    if (!QV_Config_Helpers::ParseUnsigned(text, UINT64_MAX, number)) {
         return false;
     }
     value = static_cast<uint32_t>(number);

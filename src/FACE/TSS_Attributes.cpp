@@ -1,7 +1,6 @@
 #include "FACE/TSS_Attributes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
@@ -36,38 +35,6 @@ std::string Read(Configuration& config, Configuration::HANDLE_TYPE handle, const
         ok = false;
     }
     return text;
-}
-
-// Whole text (blanks around it allowed) as an unsigned number with the base
-// prefixes of strtoull; no sign, no trailing characters, at most max.
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
-    const std::string t = StringUtils::trim(text);
-    if (t.empty() || t[0] == '-' || t[0] == '+') {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(t.c_str(), &end, 0);
-    if (errno != 0 || end != t.c_str() + t.size() || parsed > max) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
-bool ParseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value) {
-    const std::string t = StringUtils::trim(text);
-    if (t.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(t.c_str(), &end, 0);
-    if (errno != 0 || end != t.c_str() + t.size() || parsed < min || parsed > max) {
-        return false;
-    }
-    value = parsed;
-    return true;
 }
 
 std::string Cut(const std::string& name) {
@@ -120,7 +87,7 @@ bool ReadFastRtpsSettings(Configuration& config, Configuration::HANDLE_TYPE hand
     uint64_t unsignedValue = 0;
     int64_t signedValue = 0;
     if (!domain.empty()) {
-        if (ParseUnsigned(domain, kMaxDomainId, unsignedValue)) {
+        if (QV_Config_Helpers::ParseUnsigned(domain, kMaxDomainId, unsignedValue)) {
             read.domainId = static_cast<uint32_t>(unsignedValue);
         } else {
             ReportInvalid("DomainId", domain);
@@ -129,7 +96,7 @@ bool ReadFastRtpsSettings(Configuration& config, Configuration::HANDLE_TYPE hand
     }
     if (!depth.empty()) {
         // A history must hold at least one sample.
-        if (ParseSigned(depth, 1, std::numeric_limits<int32_t>::max(), signedValue)) {
+        if (QV_Config_Helpers::ParseSigned(depth, 1, std::numeric_limits<int32_t>::max(), signedValue)) {
             read.historyDepth = static_cast<int32_t>(signedValue);
         } else {
             ReportInvalid("HistoryDepth", depth);
@@ -143,7 +110,7 @@ bool ReadFastRtpsSettings(Configuration& config, Configuration::HANDLE_TYPE hand
         read.backFillHistory = QV_Config_Helpers::ParseBoolean(backFill);
     }
     if (!port.empty()) {
-        if (ParseUnsigned(port, std::numeric_limits<uint16_t>::max(), unsignedValue)) {
+        if (QV_Config_Helpers::ParseUnsigned(port, std::numeric_limits<uint16_t>::max(), unsignedValue)) {
             read.tcpPort = static_cast<uint16_t>(unsignedValue);
         } else {
             ReportInvalid("TcpPort", port);

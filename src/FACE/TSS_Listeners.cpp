@@ -61,17 +61,7 @@ QoS_EVENT_TYPE ReaderQosElements(const eprosima::fastrtps::SubscriberAttributes&
     return qos;
 }
 
-void PublisherListenerBase::onPublicationMatched(eprosima::fastrtps::Publisher* /*pub*/,
-                                                 eprosima::fastrtps::rtps::MatchingInfo& info) {
-    if (info.status == eprosima::fastrtps::rtps::MATCHED_MATCHING) {
-        ++m_matched;
-    } else {
-        --m_matched;
-    }
-}
-
-void SubscriberListenerBase::onSubscriptionMatched(eprosima::fastrtps::Subscriber* /*sub*/,
-                                                   eprosima::fastrtps::rtps::MatchingInfo& info) {
+void MatchedEndpoints::countMatching(const eprosima::fastrtps::rtps::MatchingInfo& info) {
     if (info.status == eprosima::fastrtps::rtps::MATCHED_MATCHING) {
         ++m_matched;
     } else {

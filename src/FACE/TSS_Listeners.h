@@ -10,6 +10,7 @@
 
 #include <fastdds/dds/core/policy/QosPolicies.hpp>
 #include <fastdds/rtps/common/Guid.h>
+#include <fastdds/rtps/common/MatchingInfo.h>
 #include <fastrtps/attributes/SubscriberAttributes.h>
 #include <fastrtps/publisher/PublisherListener.h>
 #include <fastrtps/subscriber/SampleInfo.h>
@@ -34,38 +35,43 @@ int64_t GuidToUid(const eprosima::fastrtps::rtps::GUID_t& guid);
 // The reader's own durability, liveliness and reliability, in that order.
 QoS_EVENT_TYPE ReaderQosElements(const eprosima::fastrtps::SubscriberAttributes& attributes);
 
-class PublisherListenerBase : public eprosima::fastrtps::PublisherListener {
+// What both listener bases keep: the participant's name and the number of
+// matched remote endpoints, which Fast DDS threads change.
+class MatchedEndpoints {
 public:
-    explicit PublisherListenerBase(std::string participantName)
-        : m_participantName(std::move(participantName)) {}
-
-    void onPublicationMatched(eprosima::fastrtps::Publisher* pub,
-                              eprosima::fastrtps::rtps::MatchingInfo& info) override;
-
     const std::string& participantName() const { return m_participantName; }
-    // Matched readers; changed on Fast DDS threads.
     int32_t matched() const { return m_matched.load(); }
+
+protected:
+    explicit MatchedEndpoints(std::string participantName)
+        : m_participantName(std::move(participantName)) {}
+    void countMatching(const eprosima::fastrtps::rtps::MatchingInfo& info);
 
 private:
     std::string m_participantName;
     std::atomic<int32_t> m_matched{0};
 };
 
-class SubscriberListenerBase : public eprosima::fastrtps::SubscriberListener {
+class PublisherListenerBase : public eprosima::fastrtps::PublisherListener, public MatchedEndpoints {
+public:
+    explicit PublisherListenerBase(std::string participantName)
+        : MatchedEndpoints(std::move(participantName)) {}
+
+    void onPublicationMatched(eprosima::fastrtps::Publisher* /*pub*/,
+                              eprosima::fastrtps::rtps::MatchingInfo& info) override {
+        countMatching(info);
+    }
+};
+
+class SubscriberListenerBase : public eprosima::fastrtps::SubscriberListener, public MatchedEndpoints {
 public:
     explicit SubscriberListenerBase(std::string participantName)
-        : m_participantName(std::move(participantName)) {}
+        : MatchedEndpoints(std::move(participantName)) {}
 
-    void onSubscriptionMatched(eprosima::fastrtps::Subscriber* sub,
-                               eprosima::fastrtps::rtps::MatchingInfo& info) override;
-
-    const std::string& participantName() const { return m_participantName; }
-    // Matched writers; changed on Fast DDS threads.
-    int32_t matched() const { return m_matched.load(); }
-
-private:
-    std::string m_participantName;
-    std::atomic<int32_t> m_matched{0};
+    void onSubscriptionMatched(eprosima::fastrtps::Subscriber* /*sub*/,
+                               eprosima::fastrtps::rtps::MatchingInfo& info) override {
+        countMatching(info);
+    }
 };
 
 namespace Details {
