@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  g++ cmake make pkg-config
+  g++ cmake make pkg-config git
   libfastrtps-dev libfastcdr-dev libtinyxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pps-tools
