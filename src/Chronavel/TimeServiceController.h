@@ -1,34 +1,151 @@
 #ifndef CHRONAVEL_TIMESERVICECONTROLLER_H
 #define CHRONAVEL_TIMESERVICECONTROLLER_H
 
+#include <sys/time.h>
+#include <sys/timepps.h>
+
+#include <atomic>
 #include <cstdint>
+#include <ctime>
+#include <mutex>
 #include <string>
 
-// Disciplines the platform's time from the received UTC time. For now it
-// holds the settings that configuration hands it; the discipline itself
-// builds on them.
+#include "ASPN/FaultHysteresis.h"
+#include "Chronavel/NtpShm.h"
+#include "FACE/FACE_Common.h"
+#include "aspn2_msgs/Messages.h"
+#include "platform/TimeHost.h"
+
+// Disciplines the platform's time from the received UTC time: once the PPS
+// has proven aligned with UTC it steps the system clock, feeds ntpd through
+// the NTP shared memory, sets the PHC to TAI and brings up the time daemons,
+// one step per message (see newFACEUtcTime).
+//
+// Everything it does to the host goes through a TimeHost; the FPGA through
+// FpgaFace::Instance(). Every message goes to the health reporter under a
+// fixed source line, and some are echoed on standard output.
 class TimeServiceController {
 public:
-    explicit TimeServiceController(const std::string& name);
+    // Fixed source lines of the reports: operators see them in fault events.
+    enum ReportLine : int {
+        kInitializeIgnored = 231,
+        kInitializeWithCurrentSettingsIgnored = 254,
+        kLinkActivated = 274,
+        kNoPpsDevice = 282,
+        kClockMoved = 305,
+        kClockMoveFailed = 311,
+        kPpsOffset = 346,
+        kPpsFirstCount = 356,
+        kPpsSettled = 369,
+        kPpsBrokeThreshold = 379,
+        kInvalidTime = 395,
+        kStaleTimeOfValidity = 398,
+        kNoPpsTimestamp = 440,
+        kNoShmClock = 447,
+        kInterruptEnabled = 493,
+        kNtpAlreadyRunning = 505,
+        kNtpStartFailed = 519,
+        kNtpStarted = 527,
+        kNtpPriorityRaised = 543,
+        kPhcOpenFailed = 567,
+        kPhcSetFailed = 586,
+        kPhcSet = 595,
+        kPpsSlaveEnabled = 623,
+        kPtpAlreadyRunning = 637,
+        kPtpStartFailed = 651,
+        kPtpStarted = 659,
+        kNtpStopFailed = 724,
+        kSigtermFailed = 760,
+        kSigkillFailed = 773,
+        kNotRunningText = 783,  // the number quoted inside the text
+        kNotRunning = 784,
+    };
+
+    // Longest FPGA time accepted between a message's time of validity and the
+    // clock step: older (or future) stamps belong to another time base.
+    static constexpr int64_t kMaxElapsedSinceValidityNs = 5000000000;
+
+    // The host is borrowed and must outlive the controller.
+    explicit TimeServiceController(const std::string& name,
+                                   platform::TimeHost& host = platform::linuxTimeHost());
+    ~TimeServiceController();
     TimeServiceController(const TimeServiceController&) = delete;
     TimeServiceController& operator=(const TimeServiceController&) = delete;
 
-    void doDebug(int value) { debug = value; }
-    void doQuiet(int value) { quiet = value; }
+    void doDebug(int value) { debug.store(value); }
+    void doQuiet(int value) { quiet.store(value); }
 
-    int isDebug() const { return debug; }
-    int isQuiet() const { return quiet; }
+    // Stores the settings and initialises; ignored when already initialised.
+    void initialize(uint32_t ntpInterruptEnableRegisterIndex, FACE::String phcDevice,
+                    double utc2taiOffset);
+    // Links the NTP shared memory and opens /dev/pps0. Failures are reported,
+    // never returned; a repeated one releases what the previous one held.
+    void initializeWithCurrentSettings();
+
+    // One UTCTime message: PPS qualification, then one discipline step.
+    void newFACEUtcTime(const aspn2_msgs::idl::UTCTime& message);
+    void bulkMoveSystemClock(timeval tv);
+
+    // Stops every process of that name (shell commands); true when none ran
+    // or the polite stop succeeded.
+    bool stopService(const char* program);
+    // Stops ptp4l and ntpd after any step in progress, and leaves the
+    // controller uninitialised. The result of stopping ptp4l.
+    bool stopSystemServices();
+
+    int isDebug() const { return debug.load(); }
+    int isQuiet() const { return quiet.load(); }
     const std::string& getName() const { return name; }
+    bool isInitialized() const { return initialized.load(); }
+    bool isPpsSettled() const { return ppsSettled; }
+    int32_t getStepCounter() const;
+    uint32_t getPpsWithinThresholdCount() const { return ppsWithinThresholdCount; }
+    int getPpsFd() const { return ppsFd; }
+    const ntpshm_session& getNtpSession() const { return ntpSession; }
 
-    // PPS offset threshold in nanoseconds, and the number of in-threshold
-    // messages that must be exceeded before the PPS counts as settled.
+private:
+    const std::string name;
+    std::atomic<int> debug{0};
+    std::atomic<int> quiet{0};
+    int32_t stepCounter = 0;
+    std::atomic<bool> initialized{false};
+    mutable std::mutex mutex;
+    ntpshm_context ntpContext{};
+    ntpshm_session ntpSession{};
+    int ppsFd = -1;
+    uint32_t ntpInterruptEnableRegister = 0;
+    FACE::String phcDeviceName;
+    double utc2taiTimeOffset = 0.0;
+
+public:
+    // Configuration's PPS settings: the offset threshold in nanoseconds, and
+    // the number of in-threshold messages that must be exceeded to settle.
     double ppsSettledErrorThreshold = 0.0;
     uint32_t ppsCountRequiredWithinThreshold = 0;
 
 private:
-    std::string name;
-    int debug = 0;
-    int quiet = 0;
+    bool ppsSettled = false;
+    uint32_t ppsWithinThresholdCount = 0;
+    // Sequence of the PPS edge of the last sample written; an edge is fed once.
+    pps_seq_t lastPpsSequence = 0;
+    platform::TimeHost& host;
+
+    // false when the message does not settle the PPS (yet).
+    bool qualify(const aspn2_msgs::idl::UTCTime& message);
+    void runStep(const aspn2_msgs::idl::UTCTime& message);
+    // Step 0; false when the FPGA time does not fit the time of validity.
+    bool moveSystemClock(const aspn2_msgs::idl::UTCTime& message, const timespec& utcTime);
+    void feedNtp(const timespec& utcTime, double variance);
+    void setPhc();
+    void enablePpsSlave();
+    void startNtpDaemon();
+    void raiseNtpPriority();
+    void startPtpDaemon();
+    void announceGrandmaster();
+
+    void report(int line, EventTypes::eEventType type, const std::string& text, bool echo) const;
+    void echo(const std::string& text) const;
+    bool chatty() const { return debug.load() != 0 || quiet.load() == 0; }
 };
 
 #endif
