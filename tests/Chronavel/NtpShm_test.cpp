@@ -1,0 +1,197 @@
+#include "Chronavel/NtpShm.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "TimeServiceRig.h"
+
+using testing::HasSubstr;
+using testsupport::NtpSegmentsGuard;
+
+TEST(NtpShm, LinksTheLowestFreeUnitResetsItAndNeverStacksAttachments) {
+    NtpSegmentsGuard guard;
+    const int first = NtpSegmentsGuard::firstUnit();
+    ntpshm_context context{};
+    testing::internal::CaptureStdout();
+    ntpshm_context_init(context, 0);
+    const std::string attachOutput = testing::internal::GetCapturedStdout();
+    for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
+        EXPECT_EQ(unit >= first, context.segments[unit] != nullptr) << unit;
+        EXPECT_EQ(unit >= first, attachOutput.find("succeeded, segment " + std::to_string(unit) + "\n") !=
+                                     std::string::npos)
+            << attachOutput;
+    }
+    EXPECT_EQ(std::string::npos, attachOutput.find("fail")) << attachOutput;
+
+    // Whatever an earlier user left is wiped when the unit is linked.
+    std::memset(context.segments[first], 0x5A, sizeof(shmTime));
+    ntpshm_session a{&context, nullptr};
+    ntpshm_session b{&context, nullptr};
+    ntpshm_link_activate(a);
+    ntpshm_link_activate(b);
+    ASSERT_EQ(context.segments[first], a.shm_clock);
+    EXPECT_EQ(context.segments[first + 1], b.shm_clock);
+    const shmTime& s = *a.shm_clock;
+    EXPECT_EQ(1, s.mode);
+    EXPECT_EQ(3, s.leap);
+    EXPECT_EQ(-1, s.precision);
+    EXPECT_EQ(3, s.nsamples);
+    EXPECT_EQ(0, s.count);
+    EXPECT_EQ(0, s.valid);
+    EXPECT_EQ(0u, s.clockTimeStampNSec);
+    EXPECT_EQ(0, s.dummy[7]);
+
+    // A released unit is the next one taken; with every unit taken, none is.
+    ntpshm_link_deactivate(a);
+    EXPECT_EQ(nullptr, a.shm_clock);
+    ntpshm_link_activate(a);
+    EXPECT_EQ(context.segments[first], a.shm_clock);
+    ntpshm_session rest{&context, nullptr};
+    for (int unit = first + 2; unit < NTPSHM_UNITS; ++unit) {
+        ntpshm_link_activate(rest);
+    }
+    testing::internal::CaptureStdout();
+    ntpshm_link_activate(rest);
+    EXPECT_EQ("NTP: ntpshm_alloc() failed\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(nullptr, rest.shm_clock);
+
+    // Attaching again, quietly, replaces the attachments instead of adding some.
+    const int attached = NtpSegmentsGuard::attachments(first);
+    testing::internal::CaptureStdout();
+    ntpshm_context_init(context, 1);
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(attached, NtpSegmentsGuard::attachments(first));
+    EXPECT_FALSE(context.inUse[first]);
+}
+
+TEST(NtpShm, WithoutRootUnitsZeroAndOneAreLeftAloneAndUnitTwoIsLinked) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "already not root: the test above covers this";
+    }
+    NtpSegmentsGuard guard;
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        // Only async-signal-safe work and the code under test in the child.
+        dup2(pipeFds[1], STDOUT_FILENO);
+        int code = 10;
+        if (setgid(65534) == 0 && setuid(65534) == 0) {
+            ntpshm_context context{};
+            ntpshm_context_init(context, 0);
+            ntpshm_session session{&context, nullptr};
+            ntpshm_link_activate(session);
+            code = 20;
+            for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
+                if (session.shm_clock == context.segments[unit] && session.shm_clock != nullptr) {
+                    code = unit + (context.segments[0] == nullptr && context.segments[1] == nullptr ? 0 : 30);
+                }
+            }
+        }
+        std::fflush(stdout);
+        _exit(code);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof(buffer))) > 0;) {
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(2, WEXITSTATUS(status)) << output;
+    EXPECT_THAT(output, Not(HasSubstr("segment 0\n")));
+    EXPECT_THAT(output, Not(HasSubstr("segment 1\n")));
+    EXPECT_THAT(output, Not(HasSubstr("fail")));
+}
+
+TEST(NtpShm, SampleWritesEveryFieldAndRaisesCountByTwo) {
+    NtpSegmentsGuard guard;
+    ntpshm_context context{};
+    ntpshm_context_init(context, 1);
+    ntpshm_session session{&context, nullptr};
+    ntpshm_link_activate(session);
+    ASSERT_NE(nullptr, session.shm_clock);
+    const shmTime& s = *session.shm_clock;
+
+    const timedelta sample{{1700000000, 250000999}, {1699999999, 999999500}};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, ntpshm_put(session, session.shm_clock, sample, 0, 1e-14));
+    EXPECT_EQ("NTP: ntpshm_put(Quorvane -20)  1700000000.250000999 @  1699999999.999999500\n",
+              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(2, s.count);
+    EXPECT_EQ(1, s.valid);
+    EXPECT_EQ(1700000000, s.clockTimeStampSec);
+    EXPECT_EQ(250000, s.clockTimeStampUSec);
+    EXPECT_EQ(250000999u, s.clockTimeStampNSec);
+    EXPECT_EQ(1699999999, s.receiveTimeStampSec);
+    EXPECT_EQ(999999, s.receiveTimeStampUSec);
+    EXPECT_EQ(999999500u, s.receiveTimeStampNSec);
+    EXPECT_EQ(0, s.leap);
+    EXPECT_EQ(-20, s.precision);
+    EXPECT_EQ(3, s.nsamples);
+    EXPECT_EQ(1, s.mode);
+
+    // Quiet: the same write, no line.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, ntpshm_put(session, session.shm_clock, sample, 1, 1e-6));
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(4, s.count);
+    EXPECT_EQ(-9, s.precision);
+
+    // No segment: one line, nothing written.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, ntpshm_put(session, nullptr, sample, 1, 1e-6));
+    EXPECT_EQ("NTP:PPS: missing shm\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(4, s.count);
+}
+
+TEST(NtpShmFormat, PrecisionFromVariance) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double variance;
+        int precision;
+    } rows[] = {
+        {0.0, -1},   {-1.0, -1},   {std::nan(""), -1}, {-inf, -1},
+        {1.0, 0},    {4.0, 1},     {0.25, -1},         {1e-6, -9},
+        {1e-14, -20}, {5e-324, -20}, {1e30, 32},        {inf, 32},
+        {std::numeric_limits<double>::max(), 32},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.precision, squareErrorToPrecision(row.variance)) << row.variance;
+    }
+}
+
+TEST(NtpShmFormat, TimespecTextCarriesTheSignAndTheMagnitudes) {
+    const struct {
+        timespec ts;
+        const char* text;
+    } rows[] = {
+        {{1, 5}, " 1.000000005"},
+        {{-1, 5}, "-1.000000005"},
+        {{1, -5}, "-1.000000005"},
+        {{0, 0}, " 0.000000000"},
+        {{1700000000, 999999999}, " 1700000000.999999999"},
+        {{std::numeric_limits<time_t>::min(), 0},
+         sizeof(time_t) == 8 ? "-9223372036854775808.000000000" : "-2147483648.000000000"},
+    };
+    for (const auto& row : rows) {
+        char buffer[40];
+        EXPECT_EQ(static_cast<int>(std::strlen(row.text)), timespec_str(row.ts, buffer, sizeof(buffer)));
+        EXPECT_STREQ(row.text, buffer);
+    }
+    char small[8];
+    timespec_str({1700000000, 1}, small, sizeof(small));
+    EXPECT_STREQ(" 170000", small);
+}
