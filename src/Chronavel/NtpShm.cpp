@@ -4,7 +4,6 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -113,11 +112,13 @@ int ntpshm_put(ntpshm_session& /*session*/, shmTime* segment, const timedelta& s
 
 void ntp_write(shmTime* segment, const timedelta& sample, int precision, int leap) {
     // The reader is another process: volatile keeps every store, in this
-    // order, and the fences keep the data between the two count updates.
+    // order, and the full barriers (dmb on ARM) keep the data between the two
+    // count updates. The builtin, as std::atomic_thread_fence is refused by
+    // ThreadSanitizer builds.
     volatile shmTime* shm = segment;
     shm->valid = 0;
     shm->count = shm->count + 1;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    __sync_synchronize();
     shm->clockTimeStampSec = sample.real.tv_sec;
     shm->clockTimeStampUSec = static_cast<int>(sample.real.tv_nsec / 1000);
     shm->clockTimeStampNSec = static_cast<unsigned>(sample.real.tv_nsec);
@@ -126,7 +127,7 @@ void ntp_write(shmTime* segment, const timedelta& sample, int precision, int lea
     shm->receiveTimeStampNSec = static_cast<unsigned>(sample.clock.tv_nsec);
     shm->leap = leap;
     shm->precision = precision;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    __sync_synchronize();
     shm->count = shm->count + 1;
     shm->valid = 1;
 }
