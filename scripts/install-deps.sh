@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pps-tools
   cyclonedds-dev cyclonedds-tools
+  chrony
 )
 # A 32-bit compiler for the check that the code suits the 32-bit target.
 if [ "$(dpkg --print-architecture)" = "amd64" ]; then
@@ -36,5 +37,28 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+
+# chrony is only a test peer: its tests start their own private chronyd, and
+# the package's service must never run here. A policy-rc.d answering 101
+# forbids service starts to invoke-rc.d and deb-systemd-invoke alike; one the
+# host already has is left as it is. (chrony conflicts with the other time
+# daemons' packages, so apt replaces e.g. systemd-timesyncd.)
+policy=/usr/sbin/policy-rc.d
+installing_chrony=false
+if [[ " ${missing[*]} " == *" chrony "* ]]; then
+  installing_chrony=true
+  if [ ! -e "$policy" ]; then
+    trap '"${SUDO[@]}" rm -f "$policy"' EXIT
+    printf '#!/bin/sh\n# Temporary, from Chronavel scripts/install-deps.sh: no service starts.\nexit 101\n' |
+      "${SUDO[@]}" tee "$policy" >/dev/null
+    "${SUDO[@]}" chmod 755 "$policy"
+  fi
+fi
+
 "${SUDO[@]}" apt-get update -qq
 "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if $installing_chrony && pgrep -a -x chronyd >&2; then
+  echo "error: installing chrony left a chronyd running (listed above)" >&2
+  exit 1
+fi
