@@ -121,6 +121,11 @@ bool EventQueue::pop_front(int& type, std::string& text, const std::chrono::nano
     return true;
 }
 
+void EventQueue::setRepeatPeriod(const std::chrono::nanoseconds& period) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_repeatPeriod = period;
+}
+
 size_t EventQueue::size() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_events.size() + m_repeats.size();

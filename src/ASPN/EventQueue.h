@@ -49,6 +49,9 @@ public:
     // Queued events plus configuration events waiting for their repeat.
     size_t size() const;
 
+    // Applies to configuration events taken from now on.
+    void setRepeatPeriod(const std::chrono::nanoseconds& period);
+
     static uint32_t configId(const std::string& text);
 
 private:
@@ -58,7 +61,7 @@ private:
 
     const uint32_t m_capacity;
     const int m_configEventType;
-    const std::chrono::nanoseconds m_repeatPeriod;
+    std::chrono::nanoseconds m_repeatPeriod;
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<EventItem> m_events;
