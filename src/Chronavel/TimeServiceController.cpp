@@ -124,7 +124,11 @@ void TimeServiceController::initialize(uint32_t ntpInterruptEnableRegisterIndex,
                debug.load() != 0);
         return;
     }
-    ntpInterruptEnableRegister = ntpInterruptEnableRegisterIndex;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ntpInterruptEnableRegister = ntpInterruptEnableRegisterIndex;
+        ntpInterruptEnableRegisterStored = true;
+    }
     phcDeviceName = phcDevice;
     utc2taiTimeOffset = utc2taiOffset;
     initializeWithCurrentSettings();
@@ -528,4 +532,12 @@ bool TimeServiceController::stopSystemServices() {
                chatty());
     }
     return result;
+}
+
+void TimeServiceController::disableNtpInterrupt() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (ntpInterruptEnableRegisterStored) {
+        FpgaFace::Instance().fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister),
+                                                     0);
+    }
 }

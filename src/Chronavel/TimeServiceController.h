@@ -93,6 +93,11 @@ public:
     // controller uninitialised. The result of stopping ptp4l.
     bool stopSystemServices();
 
+    // Clears the NTP interrupt enable word once no step is in progress, if
+    // initialize ever stored its index. For shutdown, while the FPGA is
+    // still reachable.
+    void disableNtpInterrupt();
+
     int isDebug() const { return debug.load(); }
     int isQuiet() const { return quiet.load(); }
     const std::string& getName() const { return name; }
@@ -114,6 +119,7 @@ private:
     ntpshm_session ntpSession{};
     int ppsFd = -1;
     uint32_t ntpInterruptEnableRegister = 0;
+    bool ntpInterruptEnableRegisterStored = false;
     FACE::String phcDeviceName;
     double utc2taiTimeOffset = 0.0;
 
