@@ -7,9 +7,12 @@
 #include <iostream>
 #include <type_traits>
 
+#include "ASPN/CommandStrings.h"
 #include "ASPN/HealthReporter.h"
+#include "ASPN/TimeCodeHelper.h"
 #include "FACE/QV_Config.h"
 #include "FACE/QV_Config_Helpers.h"
+#include "platform/FPGA.h"
 
 using FACE::RETURN_CODE_TYPE::Value;
 
@@ -17,6 +20,21 @@ namespace {
 
 constexpr uint8_t kServerId = 44;
 const char kSystemSet[] = "Quorvane";
+// Reports name this file without the build machine's directories.
+constexpr const char* kSourceFile = "Chronavel/Chronavel.cpp";
+constexpr const char* kSourceBaseName = "Chronavel.cpp";
+
+// Source positions of the receive callbacks' reports.
+enum CallbackLine : int {
+    kUtcExceptionEvent = 710,
+    kUtcExceptionEcho = 711,
+    kUtcUnknownEvent = 717,
+    kUtcUnknownEcho = 718,
+    kCmdExceptionEvent = 612,
+    kCmdUnknownEvent = 618,
+    kCmdStopFailed = 589,
+    kCmdPublishFailed = 601,
+};
 
 // Reads one server parameter after another; a failed one is reported and
 // leaves its output unchanged, and reading goes on.
@@ -139,10 +157,11 @@ bool okSetCpuAffinity(uint8_t cpu) {
     return !failed;
 }
 
-Chronavel::Chronavel()
+Chronavel::Chronavel(const ChronavelPlatform& platform)
     : m_serverId(kServerId),
       m_serverName(ASPN2::ServerIds::to_string(kServerId)),
-      m_timeService(m_serverName) {}
+      m_timeService(m_serverName, *platform.timeHost),
+      m_platform(platform) {}
 
 Chronavel::~Chronavel() = default;
 
@@ -231,15 +250,268 @@ void Chronavel::Configure(const FACE::String& configuration, Value& code) {
     }
 }
 
+// ---- framework connection ----
+
+bool Chronavel::connectTransports() {
+    namespace RC = FACE::RETURN_CODE_TYPE;
+    using namespace aspn2_msgs::idl;
+    const FACE::String interfaceName;
+
+    auto configuration = std::make_shared<FACE::QV_Config>();
+    m_tss = std::make_shared<FACE::TSS::QV_TSS>(m_serverName);
+    Value code = RC::NO_ERROR;
+    m_tss->Set_Reference(interfaceName, configuration, 0, code);
+    if (code != RC::NO_ERROR) {
+        return false;
+    }
+    m_tss->Initialize(m_connectionsFile, code);
+    if (code != RC::NO_ERROR) {
+        return false;
+    }
+
+    FACE::TSS::MESSAGE_SIZE_TYPE maxMessageSize = 0;
+    bool connected = true;
+    const std::pair<const char*, int64_t*> connections[] = {{"EventLog", &m_EventLogConnectionId},
+                                                            {"Command", &m_CommandConnectionId},
+                                                            {"Response", &m_ResponseConnectionId},
+                                                            {"UTCTime", &m_UTCTimeConnectionId}};
+    for (const auto& [name, id] : connections) {
+        Value created = RC::NOT_AVAILABLE;
+        m_tss->Create_Connection(name, -1, *id, maxMessageSize, created);
+        connected = connected && created == RC::NO_ERROR;
+    }
+    if (!connected) {
+        return false;
+    }
+
+    m_eventLogTS = std::make_shared<FACE::TSS::Details::QV_TypedTS<EventLog>>();
+    m_cmdRspTS = std::make_shared<FACE::TSS::Details::QV_TypedTS<CommandResponse>>();
+    m_utcTimeTS = std::make_shared<FACE::TSS::Details::QV_TypedTS<UTCTime>>();
+    Value referenced[3] = {RC::NOT_AVAILABLE, RC::NOT_AVAILABLE, RC::NOT_AVAILABLE};
+    m_eventLogTS->Set_Reference(interfaceName, m_tss, 0, referenced[0]);
+    m_cmdRspTS->Set_Reference(interfaceName, m_tss, 0, referenced[1]);
+    m_utcTimeTS->Set_Reference(interfaceName, m_tss, 0, referenced[2]);
+    for (Value r : referenced) {
+        if (r != RC::NO_ERROR) {
+            return false;
+        }
+    }
+
+    Value command = RC::NOT_AVAILABLE;
+    Value response = RC::NOT_AVAILABLE;
+    Value utcTime = RC::NOT_AVAILABLE;
+    m_cmdRspTS->Register_Callback(
+        m_CommandConnectionId,
+        [this](FACE::TSS::CONNECTION_ID_TYPE, FACE::TSS::TRANSACTION_ID_TYPE, const CommandResponse& message,
+               const FACE::TSS::HEADER_TYPE&, const FACE::TSS::QoS_EVENT_TYPE&, Value&) { cbCmdRsp(message); },
+        command);
+    m_cmdRspTS->Register_Sender(m_ResponseConnectionId, response);
+    m_utcTimeTS->Register_Callback(
+        m_UTCTimeConnectionId,
+        [this](FACE::TSS::CONNECTION_ID_TYPE, FACE::TSS::TRANSACTION_ID_TYPE, const UTCTime& message,
+               const FACE::TSS::HEADER_TYPE&, const FACE::TSS::QoS_EVENT_TYPE&, Value&) { cbUTCTime(message); },
+        utcTime);
+    if (command != RC::NO_ERROR || response != RC::NO_ERROR || utcTime != RC::NO_ERROR) {
+        return false;
+    }
+    std::cout << m_serverName << " - Success all is well with tss" << std::endl;
+    return true;
+}
+
 void Chronavel::Framework_Connect(const FACE::String& /*configuration*/, Value& code) {
-    // The transports, the FPGA, the health reporter and the time service are
-    // not wired yet: say so rather than pretend to be connected.
-    std::cout << m_serverName << ": Framework_Connect is not available in this build" << std::endl;
-    code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    namespace RC = FACE::RETURN_CODE_TYPE;
+    {
+        std::lock_guard<std::mutex> lock(m_callbackMutex);
+        m_callbacksClosed = false;
+    }
+    const bool transportsUp = connectTransports();
+
+    auto ioConfiguration = std::make_shared<FACE::QV_Config>();
+    m_ioService = m_platform.makeIoService();
+    Value io = RC::NOT_AVAILABLE;
+    m_ioService->Set_Reference(FACE::String(), ioConfiguration, 0, io);
+    if (io == RC::NO_ERROR) {
+        m_ioService->Initialize(m_ioDevicesFile, io);
+    }
+    if (io != RC::NO_ERROR || !transportsUp) {
+        code = RC::INVALID_CONFIG;
+        return;
+    }
+
+    m_deviceIdFactory.reset(m_systemName.str(), m_serverId);
+    m_cmdResponse.reset(m_deviceIdFactory);
+    FpgaFace::Instance().InitFpga(m_ioService);
+    HealthReporter& reporter = HealthReporter::Instance();
+    reporter.InitHealthReporter(m_serverName, m_deviceIdFactory, m_eventLogTS, m_EventLogConnectionId);
+    reporter.SendConfigEvent(identityText());
+    const std::string product = productText();
+    reporter.SendConfigEvent(product);
+    std::cout << product << std::endl;
+
+    FpgaFace::Instance().fpga_set_periph_control(m_NTP_Interrupt_Pulse_Select_Register,
+                                                 m_NTP_Interrupt_Pulse_Selection);
+    m_timeService.initialize(static_cast<uint32_t>(m_NTP_Interrupt_Enable_Register), m_phcDeviceName,
+                             m_utc2taiTimeOffset);
+    code = RC::NO_ERROR;
 }
 
 void Chronavel::Framework_Disconnect(Value& code) {
-    code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    // Nothing that a callback may still use is taken down before the last
+    // one has returned.
+    closeCallbacks();
+    HealthReporter::Instance().DoneHealthReporter();
+    // While the FPGA is still reachable: afterwards the write would be lost.
+    m_timeService.disableNtpInterrupt();
+    FpgaFace::Instance().DoneFpga();
+    if (m_tss) {
+        const int64_t ids[] = {m_UTCTimeConnectionId, m_CommandConnectionId, m_ResponseConnectionId,
+                               m_EventLogConnectionId};
+        Value ignored;
+        for (int64_t id : ids) {
+            m_tss->Unregister_Callback(id, ignored);
+        }
+        for (int64_t id : ids) {
+            m_tss->Unregister_Sender(id, ignored);
+        }
+        for (int64_t id : ids) {
+            m_tss->Destroy_Connection(id, ignored);
+        }
+    }
+    code = FACE::RETURN_CODE_TYPE::NO_ERROR;
+}
+
+std::string Chronavel::identityText() const {
+    return "//aspn://Zelmar/" + m_serverName + ":" + ChronavelProduct::kBuildTime + "/";
+}
+
+std::string Chronavel::productText() const {
+    return m_serverName + " KPN: " + ChronavelProduct::kPartNumber + "  " + ChronavelProduct::kNotice;
+}
+
+// ---- receive callbacks ----
+
+class Chronavel::CallbackScope {
+public:
+    explicit CallbackScope(Chronavel& server) : m_server(server) {
+        std::lock_guard<std::mutex> lock(server.m_callbackMutex);
+        m_open = !server.m_callbacksClosed && server.isStarted();
+        if (m_open) {
+            ++server.m_callbacksRunning;
+        }
+    }
+    ~CallbackScope() {
+        if (m_open) {
+            std::lock_guard<std::mutex> lock(m_server.m_callbackMutex);
+            if (--m_server.m_callbacksRunning == 0) {
+                m_server.m_callbacksIdle.notify_all();
+            }
+        }
+    }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+    bool open() const { return m_open; }
+
+private:
+    Chronavel& m_server;
+    bool m_open = false;
+};
+
+void Chronavel::closeCallbacks() {
+    std::unique_lock<std::mutex> lock(m_callbackMutex);
+    m_callbacksClosed = true;
+    m_callbacksIdle.wait(lock, [&] { return m_callbacksRunning == 0; });
+}
+
+void Chronavel::cbUTCTime(const aspn2_msgs::idl::UTCTime& message) {
+    const CallbackScope scope(*this);
+    if (!scope.open()) {
+        return;
+    }
+    try {
+        const uint32_t id = (static_cast<uint32_t>(message.header().device_id()) >> 16) & 0xFFu;
+        if (m_UtcTimeSourceServerId != 0 && m_UtcTimeSourceServerId != id) {
+            return;
+        }
+        if (m_debug) {
+            std::cout << m_serverName << ": " << "cbUTCTime"
+                      << " : Processing UTC Time message received from " << ASPN2::ServerIds::to_string(id)
+                      << ", server ID = " << id << ": " << message.gps_tow_sec() << "sec "
+                      << message.gps_tow_nsec() << " nsec, errEst " << message.covariance()[0][0]
+                      << std::endl;
+        }
+        m_timeService.newFACEUtcTime(message);
+    } catch (const std::exception& e) {
+        const std::string text = m_serverName + ": An exception occurred. Details: " + e.what();
+        HealthReporter::Instance().SendEvent(kSourceFile, kUtcExceptionEvent, EventTypes::eException, text);
+        std::cout << kSourceBaseName << " (" << kUtcExceptionEcho << ") " << "cbUTCTime" << " : " << text
+                  << std::endl;
+    } catch (...) {
+        const std::string text = m_serverName + ": Unknown c++ exception in " + "cbUTCTime";
+        HealthReporter::Instance().SendEvent(kSourceFile, kUtcUnknownEvent, EventTypes::eException, text);
+        std::cout << kSourceBaseName << " (" << kUtcUnknownEcho << ") " << "cbUTCTime" << " : " << text
+                  << std::endl;
+    }
+}
+
+void Chronavel::cbCmdRsp(const aspn2_msgs::idl::CommandResponse& command) {
+    const CallbackScope scope(*this);
+    if (!scope.open()) {
+        return;
+    }
+    try {
+        if (command.command_response_type() != 0) {
+            return;  // replies, our own included
+        }
+        const std::string& text = command.command_response();
+        if (text == Sys::CommandString::SystemModeLive) {
+            ASPN2::TimeCodeHelper::Instance().setLiveMode();
+            sendCommandReply(m_cmdResponse.makeResponse(command, true));
+        } else if (text == Sys::CommandString::SystemModeSim) {
+            ASPN2::TimeCodeHelper::Instance().setSimMode();
+            sendCommandReply(m_cmdResponse.makeResponse(command, true));
+        } else if (text == Sys::CommandString::BitServerPing) {
+            sendCommandReply(m_cmdResponse.makeResponse(command, m_serverName));
+        } else if (text == Sys::CommandString::StartSystemZeroize ||
+                   text == Sys::CommandString::StartSystemDestroy) {
+            if (!m_timeService.stopSystemServices()) {
+                const std::string failure = m_serverName + ": " + kSourceBaseName + " (" +
+                                            std::to_string(kCmdStopFailed) +
+                                            "): Error stopping time services for " + text;
+                HealthReporter::Instance().SendEvent(kSourceFile, kCmdStopFailed, EventTypes::eFault, failure);
+                if (m_debug) {
+                    std::cout << failure << std::endl;
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        const std::string text = m_serverName + ": An exception occurred. Details: " + e.what();
+        HealthReporter::Instance().SendEvent(kSourceFile, kCmdExceptionEvent, EventTypes::eException, text);
+        std::cout << kSourceBaseName << " (" << kCmdExceptionEvent << ") " << "cbCmdRsp" << " - " << text
+                  << std::endl;
+    } catch (...) {
+        const std::string text = m_serverName + ": Unknown c++ exception occurred in cbCmdRsp.";
+        HealthReporter::Instance().SendEvent(kSourceFile, kCmdUnknownEvent, EventTypes::eException, text);
+        std::cout << kSourceBaseName << " (" << kCmdUnknownEvent << ") " << "cbCmdRsp"
+                  << " : An unknown c++ exception occurred." << std::endl;
+    }
+}
+
+void Chronavel::sendCommandReply(const aspn2_msgs::idl::CommandResponse& reply) {
+    const int64_t tovSec = reply.header().timestamp_valid().sec();
+    if (m_debug) {
+        std::cout << m_serverName << ": cbCmdRsp(): TOVsec = " << tovSec << ", " << reply.command_response()
+                  << std::endl;
+    }
+    FACE::TSS::TRANSACTION_ID_TYPE transaction = 0;
+    Value code = FACE::RETURN_CODE_TYPE::NO_ERROR;
+    m_cmdRspTS->Send_Message(m_ResponseConnectionId, -1, transaction, reply, code);
+    if (code != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        HealthReporter::Instance().SendEvent(
+            kSourceFile, kCmdPublishFailed, EventTypes::eFault,
+            m_serverName + ": Could not publish CommandResponse for TOV = " + std::to_string(tovSec) + ", " +
+                reply.command_response());
+    }
 }
 
 void Chronavel::Query_State(FACE::LCM::Quorvane::ReportedState::Value& state, Value& code) {

@@ -2,8 +2,11 @@
 #define CHRONAVEL_CHRONAVEL_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "ASPN/CmdResponse.h"
@@ -13,6 +16,20 @@
 #include "FACE/FACE_Common.h"
 #include "FACE/LCM.h"
 #include "FACE/QV_Devmem.h"
+#include "FACE/QV_TSS.h"
+#include "FACE/QV_TypedTS.h"
+#include "aspn2_msgs/Messages.h"
+#include "platform/TimeHost.h"
+
+// What the server runs on. The defaults are the board: the Linux host and
+// the FPGA's windows of /dev/mem. A simulation or a test brings its own.
+struct ChronavelPlatform {
+    platform::TimeHost* timeHost = &platform::linuxTimeHost();
+    // The IO service over the FPGA's register windows, not yet initialised.
+    std::function<std::shared_ptr<FACE::IOSS::QV_Devmem>()> makeIoService = [] {
+        return std::make_shared<FACE::IOSS::QV_Devmem>();
+    };
+};
 
 // The time server component, driven through the FACE life cycle.
 class Chronavel : public FACE::LCM::Initializable::InitializableInstance,
@@ -20,7 +37,7 @@ class Chronavel : public FACE::LCM::Initializable::InitializableInstance,
                   public FACE::LCM::Connectable::ConnectableInstance,
                   public FACE::LCM::Quorvane::RequestedState_ReportedState::Stateful::StatefulInstance {
 public:
-    Chronavel();
+    explicit Chronavel(const ChronavelPlatform& platform = ChronavelPlatform());
     ~Chronavel() override;
     Chronavel(const Chronavel&) = delete;
     Chronavel& operator=(const Chronavel&) = delete;
@@ -35,6 +52,10 @@ public:
                      FACE::RETURN_CODE_TYPE::Value& code) override;
     void Request_State_Transition(FACE::LCM::Quorvane::RequestedState::Value requested,
                                   FACE::RETURN_CODE_TYPE::Value& code) override;
+
+    // The receive callbacks; they do nothing unless the server is started.
+    void cbUTCTime(const aspn2_msgs::idl::UTCTime& message);
+    void cbCmdRsp(const aspn2_msgs::idl::CommandResponse& command);
 
     // Read-only views for tests and diagnostics.
     const std::string& serverName() const { return m_serverName; }
@@ -51,9 +72,25 @@ public:
     const FACE::String& phcDeviceName() const { return m_phcDeviceName; }
     double utc2taiTimeOffset() const { return m_utc2taiTimeOffset; }
     const TimeServiceController& timeService() const { return m_timeService; }
+    const std::shared_ptr<FACE::IOSS::QV_Devmem>& ioService() const { return m_ioService; }
+
+    // The texts of the two configuration events of a connected server.
+    std::string identityText() const;
+    std::string productText() const;
 
 private:
     bool isStarted() const { return m_reportedState.load() == 0; }
+
+    template <class T>
+    using Typed = std::shared_ptr<FACE::TSS::Details::QV_TypedTS<T>>;
+
+    // A receive callback runs only while the server is started and
+    // connected; disconnecting waits until none runs.
+    class CallbackScope;
+    void closeCallbacks();
+
+    bool connectTransports();
+    void sendCommandReply(const aspn2_msgs::idl::CommandResponse& reply);
 
     const uint8_t m_serverId;
     const std::string m_serverName;
@@ -68,13 +105,35 @@ private:
     std::atomic<int32_t> m_reportedState{1};
     ASPN2::DeviceIdFactory m_deviceIdFactory;
     ASPN2::CmdResponse m_cmdResponse;
+    int64_t m_EventLogConnectionId = -1;
+    int64_t m_CommandConnectionId = -1;
+    int64_t m_ResponseConnectionId = -1;
+    int64_t m_UTCTimeConnectionId = -1;
+    std::shared_ptr<FACE::TSS::QV_TSS> m_tss;
+    Typed<aspn2_msgs::idl::EventLog> m_eventLogTS;
+    Typed<aspn2_msgs::idl::CommandResponse> m_cmdRspTS;
+    Typed<aspn2_msgs::idl::UTCTime> m_utcTimeTS;
     std::shared_ptr<FACE::IOSS::QV_Devmem> m_ioService;
     int m_NTP_Interrupt_Enable_Register = 0;
     int m_NTP_Interrupt_Pulse_Select_Register = 0;
     uint32_t m_NTP_Interrupt_Pulse_Selection = 0;
     FACE::String m_phcDeviceName;
     double m_utc2taiTimeOffset = 0.0;
+
+    const ChronavelPlatform m_platform;
+    std::mutex m_callbackMutex;
+    std::condition_variable m_callbacksIdle;
+    int m_callbacksRunning = 0;
+    bool m_callbacksClosed = true;
 };
+
+// Product data of the configuration events.
+namespace ChronavelProduct {
+constexpr const char* kPartNumber = "CHV-TS-0100-A";
+constexpr const char* kNotice = "  Chronavel time server - UTC, NTP and PTP time for the board.";
+// ISO 8601 UTC, from the build (SOURCE_DATE_EPOCH when set).
+extern const char* const kBuildTime;
+}  // namespace ChronavelProduct
 
 // Reads "System" and "Configuration" of an opened system set.
 void GetSystemParameters(FACE::Configuration& config, FACE::Configuration::HANDLE_TYPE handle,
