@@ -6,44 +6,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TimeServiceRig.h"
+#include "support/Gate.h"
 
+using testsupport::Gate;
 using testsupport::TimeServiceRig;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A shell command that does not return until the test lets it.
-class Gate {
-public:
-    void enter() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_entered = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [&] { return m_open; });
-    }
-    bool waitEntered(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, timeout, [&] { return m_entered; });
-    }
-    void open() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open = true;
-        m_cv.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_entered = false;
-    bool m_open = false;
-};
 
 bool startsSomething(const std::string& command) {
     return command.find(" start") != std::string::npos || command.rfind("ptp4l ", 0) == 0 ||

@@ -3,7 +3,7 @@
 #include <fastrtps/participant/Participant.h>
 #include <fastrtps/utils/IPLocator.h>
 
-#include "TssTestSupport.h"
+#include "support/TssTestSupport.h"
 
 using namespace tsstest;
 using testing::HasSubstr;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "TssTestSupport.h"
+#include "support/TssTestSupport.h"
 #include "aspn2_msgs/PubSubTypes.h"
 
 using namespace tsstest;

@@ -1,4 +1,4 @@
-#include "TssTestSupport.h"
+#include "support/TssTestSupport.h"
 
 using namespace tsstest;
 using testing::HasSubstr;

@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "TssTestSupport.h"
+#include "support/TssTestSupport.h"
 #include "support/ChildProcess.h"
 
 using namespace tsstest;

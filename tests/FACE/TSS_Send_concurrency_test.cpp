@@ -1,6 +1,6 @@
 #include <set>
 
-#include "TssTestSupport.h"
+#include "support/TssTestSupport.h"
 
 using namespace tsstest;
 
