@@ -103,9 +103,13 @@ TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgress) {
     ASSERT_TRUE(rig.matched());
     ASSERT_EQ(RC::NO_ERROR, rig.transition(States::START));
     std::thread times([&] {
+        // One at a time: the FPGA counter of the image must not run ahead of
+        // the message the server is handling.
         for (int i = 0; i < 19; ++i) {
             rig.send(rig.second(i));
-            std::this_thread::sleep_for(5ms);
+            if (i < 18) {
+                tsstest::WaitUntil([&] { return rig.server.timeService().getStepCounter() == i + 1; }, 20s);
+            }
         }
     });
     ASSERT_TRUE(gate.waitEntered(20s));
