@@ -20,6 +20,9 @@ trap 'rm -rf "$inc"' EXIT
 for lib in fastcdr fastrtps; do
   ln -s "/usr/include/$multiarch/$lib" "$inc/$lib"
 done
+# The header the build writes with the build time.
+mkdir -p "$inc/Chronavel"
+echo '#define CHRONAVEL_BUILD_TIME "2000-01-01T00:00:00Z"' > "$inc/Chronavel/BuildTime.h"
 
 failed=0
 while IFS= read -r src; do
