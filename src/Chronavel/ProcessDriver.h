@@ -43,8 +43,10 @@ void callOnceTransactionally(Operation&& operation, FACE::RETURN_CODE_TYPE::Valu
 // The source name that failure lines carry.
 constexpr const char* kDriverFile = "ChronavelMain";
 
-template <class Component>
-int run(int argc, char* argv[]) {
+// makeComponent builds the component once the command line has been
+// accepted; a simulation builds it on its own platform.
+template <class MakeComponent>
+int run(int argc, char* argv[], MakeComponent makeComponent) {
     using FACE::Return_Code_Value_No_Error_No_Action;
     using FACE::RETURN_CODE_TYPE::Value;
     namespace States = FACE::LCM::Quorvane::RequestedState;
@@ -55,7 +57,7 @@ int run(int argc, char* argv[]) {
         return 1;
     }
     std::unique_ptr<FACE::String> configPath(new FACE::String(argv[1]));
-    std::unique_ptr<Component> component(new Component());
+    auto component = makeComponent();
     Value code = FACE::RETURN_CODE_TYPE::NO_ERROR;
 
     callOnceTransactionally([&](Value& c) { component->Initialize(c); }, code);
@@ -96,6 +98,11 @@ int run(int argc, char* argv[]) {
     component.reset();
     configPath.reset();
     return 0;
+}
+
+template <class Component>
+int run(int argc, char* argv[]) {
+    return run(argc, argv, [] { return std::unique_ptr<Component>(new Component()); });
 }
 
 }  // namespace ChronavelDriver

@@ -3,51 +3,17 @@
 
 // Pieces of a time service test that need no test framework, so that the
 // benchmarks use them as well.
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <unistd.h>
-
 #include <cstdint>
 
 #include "Chronavel/NtpShm.h"
+#include "sim/NtpSegments.h"
 #include "aspn2_msgs/Messages.h"
 
 namespace testsupport {
 
-// The NTP segments a test creates are removed when it ends; segments that
-// were there before stay. Tests that use segments hold the "ntp_shm" lock;
-// other programs run in a private IPC namespace (unshare -i).
-class NtpSegmentsGuard {
-public:
-    NtpSegmentsGuard() {
-        for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
-            m_existed[unit] = shmget(key(unit), 0, 0) != -1;
-        }
-    }
-    ~NtpSegmentsGuard() {
-        for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
-            const int id = shmget(key(unit), 0, 0);
-            if (!m_existed[unit] && id != -1) {
-                shmctl(id, IPC_RMID, nullptr);
-            }
-        }
-    }
-    NtpSegmentsGuard(const NtpSegmentsGuard&) = delete;
-    NtpSegmentsGuard& operator=(const NtpSegmentsGuard&) = delete;
-
-    static key_t key(int unit) { return static_cast<key_t>(NTPSHM_KEY_BASE + unit); }
-    // The unit a first link takes: 0 and 1 are attached only for root.
-    static int firstUnit() { return getuid() == 0 ? 0 : 2; }
-    // Attachments of a unit's segment, from the kernel; -1 if there is none.
-    static int attachments(int unit) {
-        shmid_ds ds{};
-        const int id = shmget(key(unit), 0, 0);
-        return id != -1 && shmctl(id, IPC_STAT, &ds) == 0 ? static_cast<int>(ds.shm_nattch) : -1;
-    }
-
-private:
-    bool m_existed[NTPSHM_UNITS] = {};
-};
+// Tests that use NTP segments hold the "ntp_shm" lock and remove what they
+// created; other programs run in a private IPC namespace (unshare -i).
+using sim::NtpSegmentsGuard;
 
 // One second of a GPS receiver: the message for UTC time utcSec + nsec, with
 // the given leap seconds, variance, and a time of validity in FPGA time.

@@ -1,0 +1,153 @@
+// chronavel-sim: the Chronavel server on a simulated board, for a
+// workstation. The same component and life cycle as chronavel; the FPGA,
+// the clocks, the PPS and the daemons are simulated and report what the
+// server does to them.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Chronavel/Chronavel.h"
+#include "Chronavel/ProcessDriver.h"
+#include "sim/FpgaImage.h"
+#include "sim/NtpSegments.h"
+#include "sim/SimDevmem.h"
+#include "sim/SimHost.h"
+#include "sim/TimeBase.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: chronavel-sim [options] <top-level-config-file>\n"
+    "Runs the Chronavel server on a simulated board: a register image for the FPGA\n"
+    "(its counter counting simulated time), a simulated system clock and PHC, a PPS\n"
+    "that asserts at every second of true UTC, and simulated time daemons. Nothing\n"
+    "reaches the host's clocks or daemons; every step is reported on standard output.\n"
+    "Options:\n"
+    "  --rate R            simulated seconds per real second (default 1); run the\n"
+    "                      time source with the same rate\n"
+    "  --clock-error S     the system clock starts S seconds off true UTC (default 0)\n"
+    "  --phc-error S       the PHC starts S seconds off (default 0)\n"
+    "  --pps-stop-after N  the PPS stops after N edges (0: never asserts)\n"
+    "  --fail TEXT         daemon commands containing TEXT fail (repeatable)\n"
+    "  --chronyd           ntpd is a real chronyd -x (never sets the host clock), which\n"
+    "                      reads the NTP shared memory the server feeds\n"
+    "  --help              this text\n";
+
+int usageError(const std::string& what) {
+    std::cerr << "chronavel-sim: " << what << "\n" << kUsage;
+    return 1;
+}
+
+bool number(const char* text, double& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && std::isfinite(value);
+}
+
+// Everything the simulation owns beside the server; it is taken down after
+// the server, and leaves nothing behind.
+struct Board {
+    Board(double rate, const sim::SimOptions& options) : time(rate), host(time, options) {}
+    ~Board() {
+        image.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+
+    std::shared_ptr<FACE::IOSS::QV_Devmem> makeIoService() {
+        const std::string path = dir + "/fpga.img";
+        try {
+            image = std::make_unique<sim::FpgaImage>(path, sim::readIoDevices(server->ioDevicesFile().str()));
+            sim::report("FPGA register image " + path + " with the windows of " + server->ioDevicesFile().str());
+        } catch (const std::exception& e) {
+            sim::report(std::string("no FPGA register image: ") + e.what());
+        }
+        return std::make_shared<sim::SimDevmem>(path, time, host);
+    }
+
+    sim::NtpSegmentsGuard segments;
+    sim::TimeBase time;
+    sim::SimHost host;
+    std::string dir;
+    std::unique_ptr<sim::FpgaImage> image;
+    Chronavel* server = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    double rate = 1.0;
+    sim::SimOptions options;
+    std::vector<char*> driverArgs = {argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        double value = 0;
+        if (arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--chronyd") {
+            options.chronyd = true;
+        } else if (arg == "--fail" && hasValue) {
+            options.failing.push_back(argv[++i]);
+        } else if (arg == "--rate" || arg == "--clock-error" || arg == "--phc-error" ||
+                   arg == "--pps-stop-after") {
+            if (!hasValue || !number(argv[++i], value)) {
+                return usageError(arg + " needs a number");
+            }
+            if (arg == "--rate") {
+                if (value <= 0) {
+                    return usageError("--rate must be above 0");
+                }
+                rate = value;
+            } else if (arg == "--clock-error") {
+                options.clockErrorNs = std::llround(value * 1e9);
+            } else if (arg == "--phc-error") {
+                options.phcErrorNs = std::llround(value * 1e9);
+            } else {
+                options.ppsStopAfter = std::llround(value);
+            }
+        } else if (arg.rfind("--", 0) == 0) {
+            return usageError("unknown option " + arg);
+        } else {
+            driverArgs.push_back(argv[i]);
+        }
+    }
+    if (options.chronyd && rate != 1.0) {
+        return usageError("--chronyd needs --rate 1: chronyd runs on the host's own time");
+    }
+    options.chronydUnit = sim::NtpSegmentsGuard::firstUnit();
+
+    try {
+        Board board(rate, options);
+        char dir[] = "/tmp/chronavel-sim-XXXXXX";
+        if (mkdtemp(dir) == nullptr) {
+            std::cerr << "chronavel-sim: cannot make a working directory: " << std::strerror(errno) << "\n";
+            return 2;
+        }
+        board.dir = dir;
+        sim::report("simulated board, rate " + std::to_string(rate) + ", true UTC " +
+                    sim::isoTime(board.time.trueUtcNs()));
+        ChronavelPlatform platform;
+        platform.timeHost = &board.host;
+        platform.makeIoService = [&board] { return board.makeIoService(); };
+        return ChronavelDriver::run(static_cast<int>(driverArgs.size()), driverArgs.data(), [&] {
+            auto server = std::make_unique<Chronavel>(platform);
+            board.server = server.get();
+            return server;
+        });
+    } catch (const std::exception&) {
+        // The failed check has already printed its line.
+        return 2;
+    }
+}
