@@ -154,8 +154,11 @@ int SimHost::clockSetTime(clockid_t clock, const timespec& ts) {
         m_systemOffsetNs = to - now;
         const int64_t read = m_lastCounterRead.load();
         report("system clock stepped by " + format("%+.9f s", static_cast<double>(by) / 1e9) + " to " +
-               isoTime(to) + "; the FPGA counter was last read at true UTC " + isoTime(m_time.trueUtcAt(read)) +
-               format(", %+" PRId64 " ns from the new time", to - m_time.trueUtcAt(read)));
+               isoTime(to) + format(" (%" PRId64 ".%09" PRId64 "); FPGA counter last read at %" PRIu64
+                                    " ticks, true UTC ",
+                                    floorDiv(to, kNsPerSec), to - floorDiv(to, kNsPerSec) * kNsPerSec,
+                                    TimeBase::ticksAt(read)) +
+               isoTime(m_time.trueUtcAt(read)));
     } else if (isPhc(clock)) {
         m_phcOffsetNs = to - now;
         report("PHC set to " + isoTime(to) +
