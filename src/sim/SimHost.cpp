@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -345,6 +346,8 @@ void SimHost::startChronyd() {
     }
     const pid_t pid = fork();
     if (pid == 0) {
+        // chronyd ends with the simulator, however the simulator ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out >= 0) {
             dup2(out, STDOUT_FILENO);

@@ -32,15 +32,7 @@ enum Domain : uint32_t {
     kDomainCmd = 224,
 };
 
-// An AddressSanitizer build of a tool would stop on Fast DDS's own
-// mismatched delete when its participant goes; the tests set that aside.
 std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv) {
-    static const bool environment = [] {
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        const std::string options = std::string(asan != nullptr ? asan : "") + ":new_delete_type_mismatch=0";
-        return setenv("ASAN_OPTIONS", options.c_str(), 1) == 0;
-    }();
-    EXPECT_TRUE(environment);
     return std::make_unique<ChildProcess>(argv);
 }
 
