@@ -2,6 +2,7 @@
 // workstation. The same component and life cycle as chronavel; the FPGA,
 // the clocks, the PPS and the daemons are simulated and report what the
 // server does to them.
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,8 @@ const char kUsage[] =
     "  --fail TEXT         daemon commands containing TEXT fail (repeatable)\n"
     "  --chronyd           ntpd is a real chronyd -x (never sets the host clock), which\n"
     "                      reads the NTP shared memory the server feeds\n"
+    "  --private-ipc       the NTP shared memory in an IPC namespace of its own (needs\n"
+    "                      root): nothing else on the host sees it, its chronyd does\n"
     "  --help              this text\n";
 
 int usageError(const std::string& what) {
@@ -87,6 +90,7 @@ struct Board {
 
 int main(int argc, char* argv[]) {
     double rate = 1.0;
+    bool privateIpc = false;
     sim::SimOptions options;
     std::vector<char*> driverArgs = {argv[0]};
     for (int i = 1; i < argc; ++i) {
@@ -98,6 +102,8 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (arg == "--chronyd") {
             options.chronyd = true;
+        } else if (arg == "--private-ipc") {
+            privateIpc = true;
         } else if (arg == "--fail" && hasValue) {
             options.failing.push_back(argv[++i]);
         } else if (arg == "--rate" || arg == "--clock-error" || arg == "--phc-error" ||
@@ -125,6 +131,11 @@ int main(int argc, char* argv[]) {
     }
     if (options.chronyd && rate != 1.0) {
         return usageError("--chronyd needs --rate 1: chronyd runs on the host's own time");
+    }
+    // Before any thread starts: the namespace is the calling thread's.
+    if (privateIpc && unshare(CLONE_NEWIPC) != 0) {
+        std::cerr << "chronavel-sim: no IPC namespace of its own: " << std::strerror(errno) << "\n";
+        return 2;
     }
     options.chronydUnit = sim::NtpSegmentsGuard::firstUnit();
 
