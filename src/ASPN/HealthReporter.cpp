@@ -88,6 +88,9 @@ void HealthReporter::DoneHealthReporter() {
         m_stop.store(true);
         m_pubThread.join();
     }
+    // The reporter lives until static destruction, after Fast DDS's own
+    // state is gone: a participant it still held would be destroyed then.
+    m_eventLogTypedTS.reset();
     m_initialized.store(false);
 }
 

@@ -280,6 +280,9 @@ TEST(ServerConnect, WithoutACommandConnectionNothingIsWiredButTheIoServiceAndDis
     EXPECT_NO_THROW(HealthReporter::Instance().InitHealthReporter("Again", ASPN2::DeviceIdFactory(), transport,
                                                                   rig.eventLogIn));
     HealthReporter::Instance().DoneHealthReporter();
+    // Held past the stop, the transport's participant would die in static
+    // destruction, after Fast DDS itself (a double free at exit).
+    EXPECT_EQ(1, transport.use_count()) << "the stopped reporter still holds its transport";
 }
 
 // The process as it runs on a machine without the FPGA's memory device.
