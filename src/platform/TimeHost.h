@@ -7,6 +7,15 @@
 
 #include <ctime>
 
+// clockAdjTime hands timex to the kernel as it is. A 32-bit time_t (the
+// board's armhf, i386) has the kernel's old 128-byte layout; a 64-bit one,
+// on a 64-bit host or a 32-bit one built with _TIME_BITS=64, the 208-byte
+// layout that glibc passes to clock_adjtime64.
+static_assert(sizeof(time_t) != 4 || sizeof(timex) == 128,
+              "with a 32-bit time_t struct timex is the 128-byte layout");
+static_assert(sizeof(time_t) != 8 || sizeof(timex) == 208,
+              "with a 64-bit time_t struct timex is the 208-byte layout");
+
 namespace platform {
 
 // Everything the time service does that needs time hardware or changes the
