@@ -64,6 +64,11 @@ pps_params_t FakeTimeHost::lastParams() const {
     return m_params;
 }
 
+std::set<int> FakeTimeHost::openDescriptors() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_open;
+}
+
 int FakeTimeHost::record(const char* call, const std::string& arguments) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back(arguments.empty() ? std::string(call) : std::string(call) + " " + arguments);
@@ -115,10 +120,16 @@ int FakeTimeHost::openDevice(const char* path) {
         return -1;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_open.insert(m_nextFd);
     return m_nextFd++;
 }
 
 int FakeTimeHost::closeDevice(int fd) {
+    // A failed close still releases the descriptor, as on Linux.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open.erase(fd);
+    }
     return record("close", std::to_string(fd));
 }
 

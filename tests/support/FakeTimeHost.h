@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ public:
     std::vector<std::string> commands() const;
     // The parameters of the last time_pps_setparams.
     pps_params_t lastParams() const;
+    // Descriptors handed out by open that no close has named since.
+    std::set<int> openDescriptors() const;
 
     int setTimeOfDay(const timeval& tv) override;
     int clockGetTime(clockid_t clock, timespec& ts) override;
@@ -83,6 +86,7 @@ private:
     timespec m_realtime{1700000000, 0};
     pps_params_t m_params{};
     int m_nextFd = kFirstFd;
+    std::set<int> m_open;
 };
 
 }  // namespace testsupport
