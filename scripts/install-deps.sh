@@ -10,6 +10,7 @@ PACKAGES=(
   pps-tools
   cyclonedds-dev cyclonedds-tools
   chrony
+  clang libclang-rt-dev
 )
 # A 32-bit compiler for the check that the code suits the 32-bit target.
 if [ "$(dpkg --print-architecture)" = "amd64" ]; then
