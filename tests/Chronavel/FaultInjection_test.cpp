@@ -255,33 +255,9 @@ namespace {
 
 // One participant of the rest of the platform: the GNSS receiver (UTCTime)
 // or an operator (commands, replies, health events). It comes and goes.
-struct Participant {
+struct Participant : testsupport::PlatformPeer {
     Participant(const ServerRig& rig, const std::string& name)
-        : service(name, ServerRig::dds(rig.settings).document()),
-          utcOut(service.connect("UTCTime")),
-          commandOut(service.connect("Command")),
-          responseIn(service.connect("Response")),
-          eventLogIn(service.connect("EventLog")),
-          utcTime(tsstest::Typed<aspn2_msgs::idl::UTCTime>(service, utcOut)),
-          commands(tsstest::Typed<aspn2_msgs::idl::CommandResponse>(service, commandOut, responseIn,
-                                                                    replies.callback())),
-          eventLogs(tsstest::Typed<aspn2_msgs::idl::EventLog>(service, -1, eventLogIn, events.callback())) {}
-    ~Participant() {
-        RC::Value code;
-        service.tss->Unregister_Callback(responseIn, code);
-        service.tss->Unregister_Callback(eventLogIn, code);
-    }
-
-    bool matched() {
-        auto& utc = tsstest::At(*service.tss, utcOut);
-        auto& cmd = tsstest::At(*service.tss, commandOut);
-        auto& rsp = tsstest::At(*service.tss, responseIn);
-        auto& log = tsstest::At(*service.tss, eventLogIn);
-        return tsstest::WaitUntil([&] {
-            return utc.publisherListener()->matched() > 0 && cmd.publisherListener()->matched() > 0 &&
-                   rsp.subscriberListener()->matched() > 0 && log.subscriberListener()->matched() > 0;
-        });
-    }
+        : PlatformPeer(name, ServerRig::dds(rig.settings).document()) {}
 
     // The reply to a ping sent now, or "" after the time-out. A new
     // participant also gets the replies the server sent before it came.
@@ -308,17 +284,6 @@ struct Participant {
         }
         return false;
     }
-
-    tsstest::Service service;
-    FACE::TSS::CONNECTION_ID_TYPE utcOut;
-    FACE::TSS::CONNECTION_ID_TYPE commandOut;
-    FACE::TSS::CONNECTION_ID_TYPE responseIn;
-    FACE::TSS::CONNECTION_ID_TYPE eventLogIn;
-    tsstest::Collector<aspn2_msgs::idl::CommandResponse> replies;
-    tsstest::Collector<aspn2_msgs::idl::EventLog> events;
-    tsstest::TypedPtr<aspn2_msgs::idl::UTCTime> utcTime;
-    tsstest::TypedPtr<aspn2_msgs::idl::CommandResponse> commands;
-    tsstest::TypedPtr<aspn2_msgs::idl::EventLog> eventLogs;
 };
 
 // Sends second i and waits until the controller has run its step.

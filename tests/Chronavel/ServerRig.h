@@ -19,10 +19,54 @@
 
 namespace testsupport {
 
+// A participant of the rest of the platform, on its own DDS participant: it
+// publishes UTCTime and commands, and reads replies and the EventLog.
+struct PlatformPeer {
+    PlatformPeer(const std::string& name, const std::string& document)
+        : peer(name, document),
+          utcOut(peer.connect("UTCTime")),
+          commandOut(peer.connect("Command")),
+          responseIn(peer.connect("Response")),
+          eventLogIn(peer.connect("EventLog")),
+          utcTime(tsstest::Typed<aspn2_msgs::idl::UTCTime>(peer, utcOut)),
+          commands(tsstest::Typed<aspn2_msgs::idl::CommandResponse>(peer, commandOut, responseIn,
+                                                                  replies.callback())),
+          eventLogs(tsstest::Typed<aspn2_msgs::idl::EventLog>(peer, -1, eventLogIn, events.callback())) {}
+
+    // The readers must not call into the collectors once gone.
+    ~PlatformPeer() {
+        FACE::RETURN_CODE_TYPE::Value code;
+        peer.tss->Unregister_Callback(responseIn, code);
+        peer.tss->Unregister_Callback(eventLogIn, code);
+    }
+
+    // Until the server's endpoints and this peer's have found each other.
+    bool matched() {
+        auto& utc = tsstest::At(*peer.tss, utcOut);
+        auto& cmd = tsstest::At(*peer.tss, commandOut);
+        auto& rsp = tsstest::At(*peer.tss, responseIn);
+        auto& log = tsstest::At(*peer.tss, eventLogIn);
+        return tsstest::WaitUntil([&] {
+            return utc.publisherListener()->matched() > 0 && cmd.publisherListener()->matched() > 0 &&
+                   rsp.subscriberListener()->matched() > 0 && log.subscriberListener()->matched() > 0;
+        });
+    }
+
+    tsstest::Service peer;
+    FACE::TSS::CONNECTION_ID_TYPE utcOut;
+    FACE::TSS::CONNECTION_ID_TYPE commandOut;
+    FACE::TSS::CONNECTION_ID_TYPE responseIn;
+    FACE::TSS::CONNECTION_ID_TYPE eventLogIn;
+    tsstest::Collector<aspn2_msgs::idl::CommandResponse> replies;
+    tsstest::Collector<aspn2_msgs::idl::EventLog> events;
+    tsstest::TypedPtr<aspn2_msgs::idl::UTCTime> utcTime;
+    tsstest::TypedPtr<aspn2_msgs::idl::CommandResponse> commands;
+    tsstest::TypedPtr<aspn2_msgs::idl::EventLog> eventLogs;
+};
+
 // The whole server in this process, on an FPGA register image and a fake
-// host, with a second DDS participant standing for the rest of the platform:
-// it publishes UTCTime and commands, and reads replies and the EventLog.
-class ServerRig {
+// host, with a second DDS participant standing for the rest of the platform.
+class ServerRig : public PlatformPeer {
 public:
     static constexpr int64_t kUtcBase = 1700000000;
     static constexpr uint32_t kEnableRegister = 3;
@@ -48,17 +92,9 @@ public:
 
     ServerRig() : ServerRig(Settings()) {}
     explicit ServerRig(const Settings& s)
-        : settings(s),
-          server(ChronavelPlatform{&host, [this] { return std::make_shared<FACE::IOSS::QV_Devmem>(image.imagePath()); }}),
-          peer("Platform", dds(s).document()),
-          utcOut(peer.connect("UTCTime")),
-          commandOut(peer.connect("Command")),
-          responseIn(peer.connect("Response")),
-          eventLogIn(peer.connect("EventLog")),
-          utcTime(tsstest::Typed<aspn2_msgs::idl::UTCTime>(peer, utcOut)),
-          commands(tsstest::Typed<aspn2_msgs::idl::CommandResponse>(peer, commandOut, responseIn,
-                                                                  replies.callback())),
-          eventLogs(tsstest::Typed<aspn2_msgs::idl::EventLog>(peer, -1, eventLogIn, events.callback())) {
+        : PlatformPeer("Platform", dds(s).document()),
+          settings(s),
+          server(ChronavelPlatform{&host, [this] { return std::make_shared<FACE::IOSS::QV_Devmem>(image.imagePath()); }}) {
         std::string connections = dds(s).set() + tsstest::Connection("EventLog", "EventLog") +
                                   tsstest::Connection("Response", "CommandResponse") +
                                   tsstest::Connection("UTCTime", "UTCTime");
@@ -93,10 +129,6 @@ public:
             FACE::RETURN_CODE_TYPE::Value code;
             server.Framework_Disconnect(code);
         }
-        // The peer's readers must not call into the collectors once gone.
-        FACE::RETURN_CODE_TYPE::Value code;
-        peer.tss->Unregister_Callback(responseIn, code);
-        peer.tss->Unregister_Callback(eventLogIn, code);
     }
 
     // Configure and Framework_Connect; their standard output is kept in out.
@@ -110,18 +142,6 @@ public:
         }
         out = testing::internal::GetCapturedStdout();
         return code;
-    }
-
-    // Until the server's endpoints and the peer's have found each other.
-    bool matched() {
-        auto& utc = tsstest::At(*peer.tss, utcOut);
-        auto& cmd = tsstest::At(*peer.tss, commandOut);
-        auto& rsp = tsstest::At(*peer.tss, responseIn);
-        auto& log = tsstest::At(*peer.tss, eventLogIn);
-        return tsstest::WaitUntil([&] {
-            return utc.publisherListener()->matched() > 0 && cmd.publisherListener()->matched() > 0 &&
-                   rsp.subscriberListener()->matched() > 0 && log.subscriberListener()->matched() > 0;
-        });
     }
 
     FACE::RETURN_CODE_TYPE::Value transition(FACE::LCM::Quorvane::RequestedState::Value requested) {
@@ -177,17 +197,6 @@ public:
     std::string topLevel;
     std::string out;
     bool connected = false;
-
-    tsstest::Service peer;
-    FACE::TSS::CONNECTION_ID_TYPE utcOut;
-    FACE::TSS::CONNECTION_ID_TYPE commandOut;
-    FACE::TSS::CONNECTION_ID_TYPE responseIn;
-    FACE::TSS::CONNECTION_ID_TYPE eventLogIn;
-    tsstest::Collector<aspn2_msgs::idl::CommandResponse> replies;
-    tsstest::Collector<aspn2_msgs::idl::EventLog> events;
-    tsstest::TypedPtr<aspn2_msgs::idl::UTCTime> utcTime;
-    tsstest::TypedPtr<aspn2_msgs::idl::CommandResponse> commands;
-    tsstest::TypedPtr<aspn2_msgs::idl::EventLog> eventLogs;
 };
 
 }  // namespace testsupport
