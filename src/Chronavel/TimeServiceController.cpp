@@ -57,8 +57,10 @@ bool describesValidTime(const UTCTime& m) {
 
 // The UTC instant of a valid message: GPS time less the leap seconds, which
 // are the difference between the GPS and the UTC time of day. Computed in
-// 64 bits, so a 64-bit time_t stays right after 2038.
-timespec utcTimeOf(const UTCTime& m) {
+// 64 bits, so a 64-bit time_t stays right after 2038; false where time_t
+// cannot hold it (a 32-bit time_t from 2038 on), with room for the seconds
+// the clock step adds, rather than a wrapped time for the clocks and ntpd.
+bool utcTimeOf(const UTCTime& m, timespec& utc) {
     int64_t leap = m.gps_tow_sec() % kSecondsPerDay - m.utc_tod_sec();
     if (leap < 0) {
         leap += kSecondsPerDay;  // the GPS day rolled over first
@@ -70,10 +72,14 @@ timespec utcTimeOf(const UTCTime& m) {
         nsec -= kNsPerSec;
         sec += 1;
     }
-    timespec utc{};
+    const int64_t room = TimeServiceController::kMaxElapsedSinceValidityNs / kNsPerSec + 1;
+    if (sec > static_cast<int64_t>(std::numeric_limits<time_t>::max()) - room) {
+        return false;
+    }
+    utc = timespec{};
     utc.tv_sec = static_cast<time_t>(sec);
     utc.tv_nsec = nsec;
-    return utc;
+    return true;
 }
 
 // Only "exited with status 1" from pidof means that nothing of that name
@@ -235,7 +241,8 @@ bool TimeServiceController::qualify(const UTCTime& message) {
 }
 
 void TimeServiceController::runStep(const UTCTime& message) {
-    if (!describesValidTime(message)) {
+    timespec utcTime{};
+    if (!describesValidTime(message) || !utcTimeOf(message, utcTime)) {
         const auto& tov = message.header().timestamp_valid();
         report(kInvalidTime, EventTypes::eFault,
                text(name, " : TimeServiceController: Invalid UTC time ignored: week ",
@@ -245,7 +252,6 @@ void TimeServiceController::runStep(const UTCTime& message) {
                true);
         return;
     }
-    const timespec utcTime = utcTimeOf(message);
 
     std::lock_guard<std::mutex> lock(mutex);
     if (!initialized.load()) {
