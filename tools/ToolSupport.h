@@ -133,6 +133,7 @@ public:
     }
 
     bool matched() const { return m_transport.matchedWriter(m_id) > 0; }
+    int32_t readers() const { return m_transport.matchedWriter(m_id); }
     bool flush(double seconds) const { return m_transport.flush(m_id, seconds); }
 
     void send(const T& message) {

@@ -45,7 +45,8 @@ const tools::Usage kUsage{
      {"seed", "N", "seed of the noise (default 1)"},
      {"variance", "V", "time variance in s^2, covariance[0][0] (default 1e-16)"},
      {"bad", "FROM:TO", "messages FROM to TO (counted from 1) carry a bad variance of 1e-10 s^2"},
-     {"wait-reader", "SECONDS", "first wait up to SECONDS for a reader to match (default 0)"},
+     {"wait-reader", "SECONDS", "first wait up to SECONDS for the readers to match (default 0)"},
+     {"readers", "N", "with --wait-reader: how many readers to wait for (default 1)"},
      {"quiet", nullptr, "print nothing per message"}},
     0};
 
@@ -133,9 +134,11 @@ int run(const tools::Options& o) {
     tools::Transport transport("utctime-source", config);
     tools::Writer<aspn2_msgs::idl::UTCTime> writer(transport, o.text("connection", "UTCTime"));
     const auto readerDeadline = tools::deadlineAfter(o.number("wait-reader", 0, 0, 1e6));
+    const int64_t readers = o.integer("readers", 1, 1, 1000);
     if (o.has("wait-reader") &&
-        tools::waitUntil([&] { return writer.matched(); }, readerDeadline) == tools::Waited::kTimedOut) {
-        std::fprintf(stderr, "utctime-source: no reader matched; sending anyway\n");
+        tools::waitUntil([&] { return writer.readers() >= readers; }, readerDeadline) == tools::Waited::kTimedOut) {
+        std::fprintf(stderr, "utctime-source: %d of %lld readers matched; sending anyway\n",
+                     static_cast<int>(writer.readers()), static_cast<long long>(readers));
     }
 
     int64_t second = floorDiv(timeBase.trueUtcNs(), kNsPerSec) + 1;

@@ -106,8 +106,10 @@ TEST(SimDemo, TheWholeScheduleOnTheSimulatedBoard) {
     auto monitor = run.start({EVENTLOG_MONITOR_PATH, "--config", run.connections});
     auto simulator = run.start({CHRONAVEL_SIM_PATH, "--rate", rate, "--clock-error", "2.5", run.topLevel});
     ASSERT_TRUE(simulator->waitForOutput("sim: FPGA Peripheral_Interface word 0x8", 30s)) << simulator->output();
+    // Both readers, the simulator's and this test's: either alone would let
+    // the source start while the other still misses the first messages.
     auto source = run.start({UTCTIME_SOURCE_PATH, "--config", run.connections, "--rate", rate, "--count", "55",
-                             "--wait-reader", "20", "--quiet"});
+                             "--wait-reader", "20", "--readers", "2", "--quiet"});
     EXPECT_EQ(0, exitStatus(*source)) << source->output();
     ASSERT_TRUE(simulator->waitForOutput("sim: $ pmc ", 20s)) << simulator->output();
 
