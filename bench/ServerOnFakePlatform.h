@@ -12,11 +12,8 @@
 #include "Chronavel/Chronavel.h"
 #include "FACE/QV_Devmem.h"
 #include "platform/FPGA.h"
-#include "support/FakeTimeHost.h"
-#include "support/RegisterImage.h"
-#include "support/TempDir.h"
-#include "support/TimeServiceFixtures.h"
-#include "support/TssTestSupport.h"
+#include "boardkit/Board.h"
+#include "boardkit/UtcMessages.h"
 
 namespace benchsupport {
 
@@ -32,7 +29,7 @@ inline int64_t nowNs() {
 // The kernel numbers every captured edge; here each fetch sees the next one,
 // so every message is fed without the sender touching the fake. Neither
 // daemon runs, as on a board just started.
-class FreshEdgeHost : public testsupport::FakeTimeHost {
+class FreshEdgeHost : public boardkit::ScriptedHost {
 public:
     FreshEdgeHost() {
         recordFetches = false;
@@ -40,7 +37,7 @@ public:
         answer("pidof ptp4l > /dev/null", {256});
     }
     int ppsFetch(pps_handle_t handle, int tsformat, pps_info_t& info, const timespec& timeout) override {
-        const int result = FakeTimeHost::ppsFetch(handle, tsformat, info, timeout);
+        const int result = ScriptedHost::ppsFetch(handle, tsformat, info, timeout);
         if (result == 0) {
             info.assert_sequence = ++m_sequence;
         }
@@ -56,8 +53,8 @@ private:
 };
 
 // The DDS settings of the shipped connections file, on a domain and transport.
-inline tsstest::FastRtps Dds(uint32_t domain, const std::string& transport) {
-    tsstest::FastRtps settings(domain, transport);
+inline boardkit::FastRtps Dds(uint32_t domain, const std::string& transport) {
+    boardkit::FastRtps settings(domain, transport);
     settings.historyDepth = "10";
     return settings;
 }
@@ -66,27 +63,12 @@ inline tsstest::FastRtps Dds(uint32_t domain, const std::string& transport) {
 // 1 µs of a second settles the PPS.
 class ServerOnFakePlatform {
 public:
-    explicit ServerOnFakePlatform(const tsstest::FastRtps& dds)
-        : server(ChronavelPlatform{&host, [this] { return std::make_shared<FACE::IOSS::QV_Devmem>(image.imagePath()); }}) {
-        const std::string serverSet = tsstest::Set(
-            "Chronavel", {{"Connections", dir.write("connections.xml", dds.document())},
-                          {"IODevices", image.ioDevicesPath()},
-                          {"Debug", "FALSE"},
-                          {"PRI", "0"},
-                          {"CPU", "0"},
-                          {"PARAM_1", "TRUE"},
-                          {"PARAM_2", std::to_string(kSourceServerId)},
-                          {"PARAM_3", "3"},
-                          {"PARAM_4", "2"},
-                          {"PARAM_5", "0x5"},
-                          {"PARAM_6", "/dev/ptp0"},
-                          {"PARAM_7", "37"},
-                          {"PARAM_8", "1000"},
-                          {"PARAM_9", "0"}});
-        m_topLevel = dir.write(
-            "Chronavel.xml",
-            tsstest::Document(tsstest::Set("Quorvane", {{"System", "BenchSys"}, {"Configuration", "Bench"}}) +
-                              serverSet));
+    explicit ServerOnFakePlatform(const boardkit::FastRtps& dds) : server(platform()) {
+        boardkit::ServerSettings settings;
+        settings.dds = dds;
+        settings.sourceServerId = std::to_string(kSourceServerId);
+        settings.ppsCount = "0";
+        m_topLevel = board.writeConfiguration(settings);
     }
     ~ServerOnFakePlatform() {
         if (m_connected) {
@@ -117,7 +99,7 @@ public:
 
     // Second i of the configured source.
     static aspn2_msgs::idl::UTCTime message(int i) {
-        aspn2_msgs::idl::UTCTime m = testsupport::gpsMessage(kUtcBase + i, 50.0, 1e-16, 1000 + i);
+        aspn2_msgs::idl::UTCTime m = boardkit::gpsMessage(kUtcBase + i, 50.0, 1e-16, 1000 + i);
         m.header().device_id(static_cast<int32_t>(kSourceServerId << 16));
         m.header().seq_num(i);
         return m;
@@ -125,17 +107,22 @@ public:
     // The same, with the FPGA counter a quarter second past its time of
     // validity, as on a healthy board: the first step checks it.
     aspn2_msgs::idl::UTCTime second(int i) {
-        image.poke(testsupport::fpgablock::kTimestamp, 0x80, 64,
-                   static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND + FpgaFace::TICKS_PER_SECOND / 4);
+        board.setFpgaTicks(static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND +
+                           FpgaFace::TICKS_PER_SECOND / 4);
         return message(i);
     }
 
-    testsupport::TempDir dir;
-    testsupport::RegisterImage image;
+    boardkit::ScriptedBoard board;
     FreshEdgeHost host;
     Chronavel server;
 
 private:
+    ChronavelPlatform platform() {
+        ChronavelPlatform p = board.platform();
+        p.timeHost = &host;
+        return p;
+    }
+
     std::string m_topLevel;
     bool m_connected = false;
 };

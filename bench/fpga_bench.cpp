@@ -8,16 +8,16 @@
 
 #include "FACE/MemoryMap.h"
 #include "platform/FPGA.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 namespace {
 
-namespace block = testsupport::fpgablock;
+namespace block = boardkit::fpgablock;
 
 struct Fixture {
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session{image};
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session{image};
     FACE::IOSS::MemoryMap map;
     const volatile uint64_t* counter;
 

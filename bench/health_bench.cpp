@@ -6,8 +6,8 @@
 #include "ASPN/TimeCodeHelper.h"
 #include "platform/FPGA.h"
 #include "support/AllocationCounter.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 #include "BaselineRatioReporter.h"
 
@@ -125,8 +125,8 @@ void BM_Stamp_MessageHeader(benchmark::State& state) { stampHeaders<aspn2_msgs::
 
 // The FPGA facade started on a file that stands for its registers.
 struct FpgaFixture {
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session{image};
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session{image};
 };
 
 FpgaFixture& fpga() {

@@ -34,7 +34,7 @@
 #include <thread>
 
 #include "ServerOnFakePlatform.h"
-#include "support/TimeServiceFixtures.h"
+#include "boardkit/UtcMessages.h"
 #include "support/TssTestSupport.h"
 
 namespace {
@@ -51,7 +51,7 @@ int child(const std::string& role, const std::string& transport, int readyFd) {
     sigaddset(&term, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
     int received = 0;
-    testsupport::NtpSegmentsGuard segments;
+    boardkit::NtpSegmentsGuard segments;
     const tsstest::FastRtps dds = benchsupport::Dds(kDomain, transport);
     if (role == "server") {
         benchsupport::ServerOnFakePlatform server(dds);

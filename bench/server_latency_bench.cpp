@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "ServerOnFakePlatform.h"
-#include "support/TimeServiceFixtures.h"
+#include "boardkit/UtcMessages.h"
 #include "support/TssTestSupport.h"
 
 namespace {
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
     const int cpus = static_cast<int>(std::thread::hardware_concurrency());
     g_pinned = cpus > 1 && pin(1, cpus - 1);
 
-    testsupport::NtpSegmentsGuard segments;  // before anything links a segment
+    boardkit::NtpSegmentsGuard segments;  // before anything links a segment
     std::printf("UTCTime latency in us, %d messages per path and transport (%d round(s) of fresh participants), "
                 "one every %lld us\n",
                 samples * rounds, rounds, static_cast<long long>(gap.count()));

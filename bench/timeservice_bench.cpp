@@ -2,21 +2,20 @@
 // the last start-up step: one PPS fetch and one shared-memory sample per
 // message), against a bare ntp_write of the same sample to the same segment.
 // The controller runs on a fake host and a file that stands for the FPGA, so
-// nothing here needs root, the board or the host's clocks. Prints each
-// benchmark's time as a ratio to its baseline, measured in the same run.
-//
-// Run it in a private IPC namespace (unshare -i): it creates the NTP
-// segments, and removes again those that were not there before.
+// nothing here needs root, the board or the host's clocks; the NTP records
+// are in process memory. Prints each benchmark's time as a ratio to its
+// baseline, measured in the same run.
 #include "ASPN/FaultHysteresis.h"
 #include "ASPN/HealthReporter.h"
 #include "Chronavel/NtpShm.h"
 #include "Chronavel/TimeServiceController.h"
 #include "platform/FPGA.h"
 #include "support/AllocationCounter.h"
-#include "support/FakeTimeHost.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
-#include "support/TimeServiceFixtures.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/ProcessNtpMemory.h"
+#include "boardkit/ScriptedHost.h"
+#include "boardkit/RegisterImage.h"
+#include "boardkit/UtcMessages.h"
 
 #include "BaselineRatioReporter.h"
 
@@ -37,7 +36,7 @@ constexpr int32_t kSteadyStep = 48;       // every later step only feeds ntpd
 
 // The kernel numbers every captured edge; here each fetch sees the next one,
 // so the controller feeds every message without the loop touching the fake.
-class AdvancingEdgeHost : public testsupport::FakeTimeHost {
+class AdvancingEdgeHost : public boardkit::ScriptedHost {
 public:
     bool advancing = false;
     // The controller refuses an edge equal to the last one it fed, across
@@ -45,7 +44,7 @@ public:
     pps_seq_t lastSequence = 1000000;
 
     int ppsFetch(pps_handle_t handle, int tsformat, pps_info_t& info, const timespec& timeout) override {
-        const int result = FakeTimeHost::ppsFetch(handle, tsformat, info, timeout);
+        const int result = ScriptedHost::ppsFetch(handle, tsformat, info, timeout);
         if (advancing && result == 0) {
             info.assert_sequence = ++lastSequence;
         }
@@ -63,10 +62,11 @@ void drainReporter() {
 // The controller with quiet on and debug off, driven past its last start-up
 // step; and a second link to the NTP segments for the bare write.
 struct Fixture {
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session{image};
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session{image};
     AdvancingEdgeHost host;
-    TimeServiceController controller{"Chronavel", host};
+    boardkit::ProcessNtpMemory ntp;
+    TimeServiceController controller{"Chronavel", host, FpgaFace::Instance(), ntp};
     aspn2_msgs::idl::UTCTime message;
     int next = 0;  // the second the next message stands for
 
@@ -88,6 +88,7 @@ struct Fixture {
 
         // Linked first: a link resets its segment, and this one must not
         // reset the controller's after warm-up.
+        bareContext.memory = &ntp;
         ntpshm_context_init(bareContext, 1);
         bareSession.context = &bareContext;
         ntpshm_session_init(bareSession);
@@ -122,9 +123,9 @@ struct Fixture {
     // counter a quarter second past the time of validity.
     aspn2_msgs::idl::UTCTime second(int i) {
         host.setEdge({static_cast<time_t>(kUtcBase + i), 1500, static_cast<pps_seq_t>(i + 1)});
-        image.poke(testsupport::fpgablock::kTimestamp, 0x80, 64,
+        image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64,
                    static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND + FpgaFace::TICKS_PER_SECOND / 4);
-        return testsupport::gpsMessage(kUtcBase + i, 50.0, 1e-16, 1000 + i);
+        return boardkit::gpsMessage(kUtcBase + i, 50.0, 1e-16, 1000 + i);
     }
 };
 
@@ -173,7 +174,6 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    testsupport::NtpSegmentsGuard segments;  // before anything links a segment
     int status = 0;
     {
         Fixture fixture;

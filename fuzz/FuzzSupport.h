@@ -93,18 +93,6 @@ private:
     std::string m_out;
 };
 
-// The time service attaches the NTP shared-memory segments, and a fuzzer must
-// never feed samples to the host's ntpd: the targets that start it run in
-// an IPC namespace of their own, whose segments go with the process. Without
-// privileges a user namespace grants the right to make one.
-inline void enterPrivateIpcNamespace() {
-    if (unshare(CLONE_NEWIPC) == 0 || unshare(CLONE_NEWUSER | CLONE_NEWIPC) == 0) {
-        return;
-    }
-    std::perror("fuzz target: no private IPC namespace (unshare)");
-    std::exit(2);
-}
-
 // Adds a fuzzer flag unless the command line sets it already. libFuzzer
 // reads its flags after LLVMFuzzerInitialize, which may change them.
 inline void defaultFlag(int* argc, char*** argv, const char* flag) {

@@ -3,8 +3,8 @@
 // text (any bytes).
 //
 // The handler acts only in a started, connected server, so the whole
-// component is brought up once: on a register image, a host that changes
-// nothing, and one DDS participant over UDP on loopback in a domain of its
+// component is brought up once: on a scripted board with a host that
+// changes nothing, and one DDS participant over UDP on loopback in a domain of its
 // own. Each input is then one direct call of the handler, as the DDS
 // listener would make it, with no network traffic per input beyond a
 // reply's publication to nobody.
@@ -23,11 +23,9 @@
 
 #include "ASPN/CmdResponse.h"
 #include "Chronavel/Chronavel.h"
-#include "FACE/QV_Devmem.h"
 #include "FuzzSupport.h"
 #include "aspn2_msgs/PubSubTypes.h"
-#include "support/RegisterImage.h"
-#include "support/TempDir.h"
+#include "boardkit/Board.h"
 
 // The installed Fast DDS frees one of its statistics objects through a
 // pointer of the wrong size when a participant goes away (as in the tests).
@@ -88,44 +86,24 @@ public:
 // Domains 100-227 and 232 belong to the demo and the tests.
 constexpr int kDomain = 230;
 
-std::string set(const std::string& name, const std::string& parameters) {
-    return "<Set><Name>" + name + "</Name><Parameters>" + parameters + "</Parameters></Set>\n";
-}
-std::string param(const std::string& name, const std::string& value) {
-    return "<" + name + ">" + value + "</" + name + ">";
-}
-std::string document(const std::string& sets) {
-    return "<?xml version=\"1.0\"?>\n<QV_Configurations>\n" + sets + "</QV_Configurations>\n";
-}
-std::string connection(const std::string& name, const std::string& type) {
-    return set(name, param("TopicType", "aspn2_msgs::idl::" + type) + param("PubSubType", type + "PubSubType"));
-}
-
+// The server on a scripted board, with the quiet host in place of the
+// board's recording one: a long run must not keep every call.
 struct Server {
-    testsupport::TempDir dir;
-    testsupport::RegisterImage image;
+    boardkit::ScriptedBoard board;
     QuietHost host;
-    Chronavel server{ChronavelPlatform{
-        &host, [this] { return std::make_shared<FACE::IOSS::QV_Devmem>(image.imagePath()); }}};
+    Chronavel server{platform()};
+
+    ChronavelPlatform platform() {
+        ChronavelPlatform p = board.platform();
+        p.timeHost = &host;
+        return p;
+    }
 
     Server() {
-        const std::string connections = dir.write(
-            "Connections.xml",
-            document(set("FastRtps", param("DomainId", std::to_string(kDomain)) + param("HistoryDepth", "10") +
-                                         param("UseBestEffort", "FALSE") + param("BackFillHistory", "FALSE") +
-                                         param("UseTransport", "UDP") + param("TcpAddress", "127.0.0.1") +
-                                         param("TcpPort", "5100")) +
-                     connection("EventLog", "EventLog") + connection("Command", "CommandResponse") +
-                     connection("Response", "CommandResponse") + connection("UTCTime", "UTCTime")));
-        const std::string top = dir.write(
-            "Chronavel.xml",
-            document(set("Quorvane", param("System", "Fuzz") + param("Configuration", "Loopback")) +
-                     set("Chronavel", param("Connections", connections) + param("IODevices", image.ioDevicesPath()) +
-                                          param("Debug", "FALSE") + param("PRI", "0") + param("CPU", "0") +
-                                          param("PARAM_1", "TRUE") + param("PARAM_2", "96") +
-                                          param("PARAM_3", "3") + param("PARAM_4", "2") + param("PARAM_5", "1") +
-                                          param("PARAM_6", "/dev/ptp0") + param("PARAM_7", "37") +
-                                          param("PARAM_8", "1000") + param("PARAM_9", "2"))));
+        boardkit::ServerSettings settings;
+        settings.dds = boardkit::FastRtps(kDomain, "UDP");
+        settings.dds.historyDepth = "10";
+        const std::string top = board.writeConfiguration(settings);
         RC::Value code = RC::NO_ERROR;
         server.Configure(top.c_str(), code);
         if (code == RC::NO_ERROR) {
@@ -218,7 +196,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // its threads change all the time: far slower than the input itself, for
     // nothing. Leaks are still looked for at exit.
     fuzzsupport::defaultFlag(argc, argv, "-detect_leaks=0");
-    fuzzsupport::enterPrivateIpcNamespace();
     g_server = new Server();
     // Stopped and disconnected before the libraries' own teardown.
     std::atexit([] {

@@ -7,9 +7,9 @@
 // step schedule.
 //
 // Every input gets a controller of its own, so an input replays alone. The
-// NTP shared memory is real, in the private IPC namespace of the process;
-// the units the controller attached are detached after each input, and no
-// other attachment may remain.
+// NTP records are in the board's process memory; the units the controller
+// attached are detached after each input, and no other attachment may
+// remain.
 //
 // Checked after each message, from the message alone: the fake host's
 // clocks are stepped only for a message whose time fields are in range,
@@ -18,9 +18,7 @@
 // whole leap seconds (less than a day), plus the FPGA time elapsed since
 // the time of validity.
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -34,9 +32,10 @@
 #include "Chronavel/TimeServiceController.h"
 #include "FuzzSupport.h"
 #include "aspn2_msgs/Messages.h"
-#include "support/FakeTimeHost.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/ScriptedHost.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/ProcessNtpMemory.h"
+#include "boardkit/RegisterImage.h"
 
 namespace {
 
@@ -50,8 +49,9 @@ constexpr int64_t kUtcBase = 1700000000;
 constexpr uint64_t kTicksPerSecond = FpgaFace::TICKS_PER_SECOND;
 
 struct Board {
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session{image};
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session{image};
+    boardkit::ProcessNtpMemory ntp;
 };
 Board* g_board = nullptr;
 
@@ -124,7 +124,7 @@ void check(const std::vector<std::string>& calls, const UTCTime& m, uint64_t tic
 // ---- the input ----
 
 // One message of second i, and the FPGA counter it is handled at.
-UTCTime message(Reader& in, int i, testsupport::FakeTimeHost& host, uint64_t& ticks) {
+UTCTime message(Reader& in, int i, boardkit::ScriptedHost& host, uint64_t& ticks) {
     const uint8_t shape = in.take<uint8_t>();
     UTCTime m;
     auto& tov = m.header().timestamp_valid();
@@ -180,16 +180,11 @@ UTCTime message(Reader& in, int i, testsupport::FakeTimeHost& host, uint64_t& ti
     return m;
 }
 
-// Attachments of the NTP units in this IPC namespace, which only this
-// process uses.
+// Attachments of the NTP units of the board.
 int ntpAttachments() {
     int total = 0;
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
-        const int id = shmget(static_cast<key_t>(NTPSHM_KEY_BASE + unit), 0, 0);
-        shmid_ds ds{};
-        if (id != -1 && shmctl(id, IPC_STAT, &ds) == 0) {
-            total += static_cast<int>(ds.shm_nattch);
-        }
+        total += std::max(0, g_board->ntp.attachments(static_cast<key_t>(NTPSHM_KEY_BASE + unit)));
     }
     return total;
 }
@@ -204,7 +199,7 @@ void drainEvents() {
 // One input on a controller of its own.
 void run(const uint8_t* data, size_t size) {
     Reader in(data, size);
-    testsupport::FakeTimeHost host;
+    boardkit::ScriptedHost host;
     const uint8_t flags = in.take<uint8_t>();
     if ((flags & 0x01u) != 0) {
         host.fail("settimeofday", EPERM, 1 + in.take<uint8_t>() % 4);
@@ -225,7 +220,7 @@ void run(const uint8_t* data, size_t size) {
         host.answer("ptp4l -f /opt/quorvane/config/linuxptp.cfg &", {(s & 8u) != 0 ? 256 : 0});
     }
 
-    TimeServiceController controller("Chronavel", host);
+    TimeServiceController controller("Chronavel", host, FpgaFace::Instance(), g_board->ntp);
     controller.doDebug((flags >> 4) & 1);
     controller.doQuiet(((flags >> 5) & 1) != 0 ? 0 : 1);
     controller.ppsCountRequiredWithinThreshold = in.take<uint8_t>() % 4;
@@ -243,17 +238,17 @@ void run(const uint8_t* data, size_t size) {
     for (int i = 0; i < 64 && !in.done(); ++i) {
         uint64_t ticks = 0;
         const UTCTime m = message(in, i, host, ticks);
-        g_board->image.poke(testsupport::fpgablock::kTimestamp, sim::fpgablock::kSystemCountOffset, 64, ticks);
+        g_board->image.poke(boardkit::fpgablock::kTimestamp, boardkit::fpgablock::kSystemCountOffset, 64, ticks);
         controller.newFACEUtcTime(m);
         check(host.takeCalls(), m, ticks);
         drainEvents();
     }
-    // The server keeps its units attached until it ends; a fuzzer that
-    // makes a controller per input would run out of mappings.
+    // The server keeps its units attached until it ends; here a controller
+    // lives for one input.
     if (const ntpshm_context* context = controller.getNtpSession().context) {
         for (shmTime* segment : context->segments) {
             if (segment != nullptr) {
-                shmdt(segment);
+                g_board->ntp.detach(segment);
             }
         }
     }
@@ -262,7 +257,6 @@ void run(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::enterPrivateIpcNamespace();
     // The fault filter stays off: its history of recent faults would make an
     // input's path depend on the inputs before it, and on the clock.
     g_board = new Board();

@@ -13,7 +13,7 @@
 
 #include "ASPN/TimeCodeHelper.h"
 #include "aspn2_msgs/Messages.h"
-#include "sim/TimeBase.h"
+#include "boardkit/TimeBase.h"
 #include "tools/ToolSupport.h"
 
 namespace {
@@ -129,7 +129,7 @@ int run(const tools::Options& o) {
     std::mt19937_64 random(static_cast<uint64_t>(o.integer("seed", 1, 0, INT64_MAX)));
     std::normal_distribution<double> noise(0.0, noiseNs > 0 ? noiseNs : 1.0);
     const bool quiet = o.has("quiet");
-    const sim::TimeBase timeBase(o.number("rate", 1, 0.001, 100));
+    const boardkit::TimeBase timeBase(o.number("rate", 1, 0.001, 100));
 
     tools::Transport transport("utctime-source", config);
     tools::Writer<aspn2_msgs::idl::UTCTime> writer(transport, o.text("connection", "UTCTime"));
@@ -150,7 +150,7 @@ int run(const tools::Options& o) {
         const int64_t offsetNs = s.offsetAfter != 0 && n >= s.offsetAfter ? s.offsetAfterNs : s.offsetNs;
         const int64_t utcNs = second * kNsPerSec + offsetNs + (noiseNs > 0 ? std::llround(noise(random)) : 0);
         const double variance = n >= s.badFrom && n <= s.badTo && s.badFrom != 0 ? kBadVariance : s.variance;
-        writer.send(makeMessage(s, n - 1, utcNs, variance, sim::TimeBase::ticksAt(simNs)));
+        writer.send(makeMessage(s, n - 1, utcNs, variance, boardkit::TimeBase::ticksAt(simNs)));
         if (!quiet) {
             std::printf("%" PRId64 " %s offset %+.6f ms variance %g\n", n, iso8601(utcNs).c_str(),
                         static_cast<double>(offsetNs) / 1e6, variance);

@@ -160,7 +160,7 @@ bool okSetCpuAffinity(uint8_t cpu) {
 Chronavel::Chronavel(const ChronavelPlatform& platform)
     : m_serverId(kServerId),
       m_serverName(ASPN2::ServerIds::to_string(kServerId)),
-      m_timeService(m_serverName, *platform.timeHost),
+      m_timeService(m_serverName, *platform.timeHost, *platform.fpga, *platform.ntpMemory),
       m_platform(platform) {}
 
 Chronavel::~Chronavel() = default;
@@ -340,7 +340,7 @@ void Chronavel::Framework_Connect(const FACE::String& /*configuration*/, Value& 
 
     m_deviceIdFactory.reset(m_systemName.str(), m_serverId);
     m_cmdResponse.reset(m_deviceIdFactory);
-    FpgaFace::Instance().InitFpga(m_ioService);
+    m_platform.fpga->InitFpga(m_ioService);
     HealthReporter& reporter = HealthReporter::Instance();
     reporter.InitHealthReporter(m_serverName, m_deviceIdFactory, m_eventLogTS, m_EventLogConnectionId);
     reporter.SendConfigEvent(identityText());
@@ -348,7 +348,7 @@ void Chronavel::Framework_Connect(const FACE::String& /*configuration*/, Value& 
     reporter.SendConfigEvent(product);
     std::cout << product << std::endl;
 
-    FpgaFace::Instance().fpga_set_periph_control(m_NTP_Interrupt_Pulse_Select_Register,
+    m_platform.fpga->fpga_set_periph_control(m_NTP_Interrupt_Pulse_Select_Register,
                                                  m_NTP_Interrupt_Pulse_Selection);
     m_timeService.initialize(static_cast<uint32_t>(m_NTP_Interrupt_Enable_Register), m_phcDeviceName,
                              m_utc2taiTimeOffset);
@@ -362,7 +362,7 @@ void Chronavel::Framework_Disconnect(Value& code) {
     HealthReporter::Instance().DoneHealthReporter();
     // While the FPGA is still reachable: afterwards the write would be lost.
     m_timeService.disableNtpInterrupt();
-    FpgaFace::Instance().DoneFpga();
+    m_platform.fpga->DoneFpga();
     if (m_tss) {
         const int64_t ids[] = {m_UTCTimeConnectionId, m_CommandConnectionId, m_ResponseConnectionId,
                                m_EventLogConnectionId};

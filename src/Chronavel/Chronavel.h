@@ -19,12 +19,17 @@
 #include "FACE/QV_TSS.h"
 #include "FACE/QV_TypedTS.h"
 #include "aspn2_msgs/Messages.h"
+#include "platform/FPGA.h"
+#include "platform/NtpMemory.h"
 #include "platform/TimeHost.h"
 
-// What the server runs on. The defaults are the board: the Linux host and
-// the FPGA's windows of /dev/mem. A simulation or a test brings its own.
+// What the server runs on. The defaults are the board: the Linux host, its
+// System V NTP segments and the FPGA's windows of /dev/mem. A simulation or
+// a test brings its own.
 struct ChronavelPlatform {
     platform::TimeHost* timeHost = &platform::linuxTimeHost();
+    platform::NtpMemory* ntpMemory = &platform::systemVNtpMemory();
+    FpgaFace* fpga = &FpgaFace::Instance();
     // The IO service over the FPGA's register windows, not yet initialised.
     std::function<std::shared_ptr<FACE::IOSS::QV_Devmem>()> makeIoService = [] {
         return std::make_shared<FACE::IOSS::QV_Devmem>();

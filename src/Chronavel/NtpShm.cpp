@@ -1,7 +1,5 @@
 #include "Chronavel/NtpShm.h"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,9 +8,11 @@
 #include <cstring>
 
 int ntpshm_context_init(ntpshm_context& context, int quiet) {
+    platform::NtpMemory& memory =
+        context.memory != nullptr ? *context.memory : platform::systemVNtpMemory();
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
         if (context.segments[unit] != nullptr) {
-            shmdt(context.segments[unit]);
+            memory.detach(context.segments[unit]);
             context.segments[unit] = nullptr;
         }
         if (unit < 2 && getuid() != 0) {
@@ -20,15 +20,16 @@ int ntpshm_context_init(ntpshm_context& context, int quiet) {
         }
         const long key = NTPSHM_KEY_BASE + unit;
         const int perm = unit < 2 ? 0600 : 0666;
-        const int id = shmget(static_cast<key_t>(key), sizeof(shmTime), IPC_CREAT | perm);
+        void* address = nullptr;
+        const char* call = "";
+        const int id = memory.attach(static_cast<key_t>(key), sizeof(shmTime), perm, address, call);
         if (id == -1) {
-            std::printf("NTP: shmget(%ld, %zu, %o) fail: %s\n", key, sizeof(shmTime),
-                        static_cast<unsigned>(perm), std::strerror(errno));
-            continue;
-        }
-        void* address = shmat(id, nullptr, 0);
-        if (address == reinterpret_cast<void*>(-1)) {
-            std::printf("NTP: shmat failed: %s\n", std::strerror(errno));
+            if (std::strcmp(call, "shmget") == 0) {
+                std::printf("NTP: shmget(%ld, %zu, %o) fail: %s\n", key, sizeof(shmTime),
+                            static_cast<unsigned>(perm), std::strerror(errno));
+            } else {
+                std::printf("NTP: shmat failed: %s\n", std::strerror(errno));
+            }
             continue;
         }
         if (!quiet) {

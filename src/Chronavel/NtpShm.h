@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <ctime>
 
-// The NTP shared-memory reference clock: System V segments with the keys
+#include "platform/NtpMemory.h"
+
+// The NTP shared-memory reference clock: segments with the keys
 // "NTP0".."NTP7", each one record that ntpd's (and chronyd's) SHM driver
-// polls. Diagnostics go to standard output.
+// polls, reached through a platform::NtpMemory. Diagnostics go to standard
+// output.
 
 constexpr long NTPSHM_KEY_BASE = 0x4E545030;  // "NTP0"
 constexpr int NTPSHM_UNITS = 8;
@@ -41,6 +44,7 @@ static_assert(sizeof(time_t) != 4 || (offsetof(shmTime, valid) == 36 &&
               "with a 32-bit time_t the fields sit where the readers look");
 
 struct ntpshm_context {
+    platform::NtpMemory* memory;      // null: the host's System V segments
     shmTime* segments[NTPSHM_UNITS];  // by unit; null when not attached
     bool inUse[NTPSHM_UNITS];
 };

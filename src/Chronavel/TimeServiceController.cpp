@@ -91,15 +91,18 @@ bool notRunning(int status) {
 }  // namespace
 
 TimeServiceController::TimeServiceController(const std::string& serverName,
-                                             platform::TimeHost& timeHost)
-    : name(serverName), host(timeHost) {}
+                                             platform::TimeHost& timeHost, FpgaFace& fpgaFace,
+                                             platform::NtpMemory& ntpMemory)
+    : name(serverName), host(timeHost), fpga(fpgaFace) {
+    ntpContext.memory = &ntpMemory;
+}
 
 TimeServiceController::~TimeServiceController() {
     if (ppsFd >= 0) {
         host.closeDevice(ppsFd);
     }
     // So that the FPGA stops raising the NTP interrupt.
-    FpgaFace::Instance().fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister),
+    fpga.fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister),
                                                  0);
 }
 
@@ -263,7 +266,7 @@ void TimeServiceController::runStep(const UTCTime& message) {
             return;  // tried again with the next message
         }
     } else if (k == 2) {
-        FpgaFace::Instance().fpga_set_periph_control(
+        fpga.fpga_set_periph_control(
             static_cast<int32_t>(ntpInterruptEnableRegister), 1);
         report(kInterruptEnabled, EventTypes::eStatus,
                name + " : TimeServiceController: The 1PPS interrupt has been enabled", chatty());
@@ -289,11 +292,11 @@ void TimeServiceController::runStep(const UTCTime& message) {
 }
 
 bool TimeServiceController::moveSystemClock(const UTCTime& message, const timespec& utcTime) {
-    const ASPN2::FpgaTime fpga = ASPN2::fpgaTicksToTime(FpgaFace::Instance().fpga_get_SystemCount());
+    const ASPN2::FpgaTime now = ASPN2::fpgaTicksToTime(fpga.fpga_get_SystemCount());
     const int64_t tovSec = message.header().timestamp_valid().sec();
     const int64_t tovNsec = message.header().timestamp_valid().nsec();
-    int64_t fpgaSec = fpga.sec;
-    int64_t fpgaNsec = fpga.nsec;
+    int64_t fpgaSec = now.sec;
+    int64_t fpgaNsec = now.nsec;
     if (tovNsec > fpgaNsec) {
         fpgaNsec += kNsPerSec;
         fpgaSec -= 1;
@@ -305,7 +308,7 @@ bool TimeServiceController::moveSystemClock(const UTCTime& message, const timesp
     if (elapsedNs < 0 || elapsedNs > kMaxElapsedSinceValidityNs) {
         report(kStaleTimeOfValidity, EventTypes::eFault,
                text(name, " : TimeServiceController: Invalid UTC time ignored: FPGA time ",
-                    fpga.sec, "sec ", fpga.nsec, " nsec is not within ",
+                    now.sec, "sec ", now.nsec, " nsec is not within ",
                     kMaxElapsedSinceValidityNs / kNsPerSec, " s after the time of validity ",
                     tovSec, "sec ", tovNsec, " nsec"),
                true);
@@ -428,7 +431,6 @@ void TimeServiceController::setPhc() {
 }
 
 void TimeServiceController::enablePpsSlave() {
-    FpgaFace& fpga = FpgaFace::Instance();
     fpga.fpga_set_ppsSlave_control(8, 0);
     fpga.fpga_set_ppsSlave_control(0, 1);
     fpga.fpga_set_ptpClock_control(2, 3);
@@ -543,7 +545,7 @@ bool TimeServiceController::stopSystemServices() {
 void TimeServiceController::disableNtpInterrupt() {
     std::lock_guard<std::mutex> lock(mutex);
     if (ntpInterruptEnableRegisterStored) {
-        FpgaFace::Instance().fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister),
+        fpga.fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister),
                                                      0);
     }
 }

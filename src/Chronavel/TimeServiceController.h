@@ -14,6 +14,8 @@
 #include "Chronavel/NtpShm.h"
 #include "FACE/FACE_Common.h"
 #include "aspn2_msgs/Messages.h"
+#include "platform/FPGA.h"
+#include "platform/NtpMemory.h"
 #include "platform/TimeHost.h"
 
 // Disciplines the platform's time from the received UTC time: once the PPS
@@ -21,8 +23,8 @@
 // the NTP shared memory, sets the PHC to TAI and brings up the time daemons,
 // one step per message (see newFACEUtcTime).
 //
-// Everything it does to the host goes through a TimeHost; the FPGA through
-// FpgaFace::Instance(). Every message goes to the health reporter under a
+// Everything it does to the host goes through a TimeHost, to the FPGA
+// through the facade it is given, and the NTP records live in an NtpMemory. Every message goes to the health reporter under a
 // fixed source line, and some are echoed on standard output.
 class TimeServiceController {
 public:
@@ -65,9 +67,12 @@ public:
     // clock step: older (or future) stamps belong to another time base.
     static constexpr int64_t kMaxElapsedSinceValidityNs = 5000000000;
 
-    // The host is borrowed and must outlive the controller.
+    // The host, the facade and the memory are borrowed and must outlive the
+    // controller.
     explicit TimeServiceController(const std::string& name,
-                                   platform::TimeHost& host = platform::linuxTimeHost());
+                                   platform::TimeHost& host = platform::linuxTimeHost(),
+                                   FpgaFace& fpga = FpgaFace::Instance(),
+                                   platform::NtpMemory& ntpMemory = platform::systemVNtpMemory());
     ~TimeServiceController();
     TimeServiceController(const TimeServiceController&) = delete;
     TimeServiceController& operator=(const TimeServiceController&) = delete;
@@ -135,6 +140,7 @@ private:
     // Sequence of the PPS edge of the last sample written; an edge is fed once.
     pps_seq_t lastPpsSequence = 0;
     platform::TimeHost& host;
+    FpgaFace& fpga;
 
     // false when the message does not settle the PPS (yet).
     bool qualify(const aspn2_msgs::idl::UTCTime& message);

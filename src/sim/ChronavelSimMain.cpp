@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -18,11 +17,7 @@
 
 #include "Chronavel/Chronavel.h"
 #include "Chronavel/ProcessDriver.h"
-#include "sim/FpgaImage.h"
-#include "sim/NtpSegments.h"
-#include "sim/SimDevmem.h"
-#include "sim/SimHost.h"
-#include "sim/TimeBase.h"
+#include "boardkit/Board.h"
 
 namespace {
 
@@ -57,41 +52,12 @@ bool number(const char* text, double& value) {
     return errno == 0 && end != text && *end == '\0' && std::isfinite(value);
 }
 
-// Everything the simulation owns beside the server; it is taken down after
-// the server, and leaves nothing behind.
-struct Board {
-    Board(double rate, const sim::SimOptions& options) : time(rate), host(time, options) {}
-    ~Board() {
-        image.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-
-    std::shared_ptr<FACE::IOSS::QV_Devmem> makeIoService() {
-        const std::string path = dir + "/fpga.img";
-        try {
-            image = std::make_unique<sim::FpgaImage>(path, sim::readIoDevices(server->ioDevicesFile().str()));
-            sim::report("FPGA register image " + path + " with the windows of " + server->ioDevicesFile().str());
-        } catch (const std::exception& e) {
-            sim::report(std::string("no FPGA register image: ") + e.what());
-        }
-        return std::make_shared<sim::SimDevmem>(path, time, host);
-    }
-
-    sim::NtpSegmentsGuard segments;
-    sim::TimeBase time;
-    sim::SimHost host;
-    std::string dir;
-    std::unique_ptr<sim::FpgaImage> image;
-    Chronavel* server = nullptr;
-};
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
     double rate = 1.0;
     bool privateIpc = false;
-    sim::SimOptions options;
+    boardkit::SimOptions options;
     std::vector<char*> driverArgs = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -137,25 +103,18 @@ int main(int argc, char* argv[]) {
         std::cerr << "chronavel-sim: no IPC namespace of its own: " << std::strerror(errno) << "\n";
         return 2;
     }
-    options.chronydUnit = sim::NtpSegmentsGuard::firstUnit();
+    options.chronydUnit = boardkit::NtpSegmentsGuard::firstUnit();
 
     try {
-        Board board(rate, options);
-        char dir[] = "/tmp/chronavel-sim-XXXXXX";
-        if (mkdtemp(dir) == nullptr) {
-            std::cerr << "chronavel-sim: cannot make a working directory: " << std::strerror(errno) << "\n";
-            return 2;
-        }
-        board.dir = dir;
-        sim::report("simulated board, rate " + std::to_string(rate) + ", true UTC " +
-                    sim::isoTime(board.time.trueUtcNs()));
-        ChronavelPlatform platform;
-        platform.timeHost = &board.host;
-        platform.makeIoService = [&board] { return board.makeIoService(); };
+        boardkit::SimulatedBoard board(rate, options);
+        boardkit::report("simulated board, rate " + std::to_string(rate) + ", true UTC " +
+                         boardkit::isoTime(board.time().trueUtcNs()));
+        Chronavel* server = nullptr;
+        const ChronavelPlatform platform = board.platform([&server] { return server->ioDevicesFile().str(); });
         return ChronavelDriver::run(static_cast<int>(driverArgs.size()), driverArgs.data(), [&] {
-            auto server = std::make_unique<Chronavel>(platform);
-            board.server = server.get();
-            return server;
+            auto made = std::make_unique<Chronavel>(platform);
+            server = made.get();
+            return made;
         });
     } catch (const std::exception&) {
         // The failed check has already printed its line.

@@ -1,6 +1,6 @@
 #include "ASPN/CmdResponse.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 #include <gtest/gtest.h>
 
@@ -37,16 +37,16 @@ std::string fields(const Message& m) {
 
 TEST(CmdResponse, FieldsStampsAndIndependentSequences) {
     EXPECT_EQ(-8, CmdResponse().makeCommand("x").header().timestamp_valid().nsec()) << "before the FPGA starts";
-    testsupport::FpgaImageContents contents;
+    boardkit::FpgaImageContents contents;
     contents.systemCount = 2 * 58982400;
-    testsupport::RegisterImage image(contents);
-    testsupport::FpgaSession session(image);
+    boardkit::RegisterImage image(contents);
+    boardkit::FpgaSession session(image);
     CmdResponse builder(ASPN2::DeviceIdFactory(3, 44));
     builder.makeCommand("QUERY_VERSIONING");
     const Message c = builder.makeCommand(58982400, "REQUEST_ZEROIZE");
     EXPECT_EQ("1 32c0200 0 1 command REQUEST_ZEROIZE @1/0", fields(c)) << "arrival from the given ticks";
 
-    image.poke(testsupport::fpgablock::kTimestamp, 0x80, 64, 3 * 58982400);
+    image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 3 * 58982400);
     const Message r = builder.makeResponse(command("BITSERVER_PING"), "Chronavel");
     EXPECT_EQ("0 32c0200 81600203 -5 response Chronavel @2/2", fields(r)) << "a literal is a text, not a pass/fail flag";
     EXPECT_EQ("1 32c0200 32c0200 1 response REQUEST_ZEROIZE_NACK @2/2", fields(builder.makeResponseAck(c, false)));

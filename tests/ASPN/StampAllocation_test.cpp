@@ -2,8 +2,8 @@
 // use it must not touch the heap.
 #include "ASPN/TimeCodeHelper.h"
 #include "platform/FPGA.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@ int* volatile g_escape = nullptr;
 }  // namespace
 
 TEST(StampAllocation, SteadyStateStampingDoesNotAllocate) {
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session(image);
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session(image);
     aspn2_msgs::idl::header message;
     ASPN2::setToVandToA_fromFpgaTicks(FpgaFace::Instance().fpga_get_SystemCount(), message);  // first use
 

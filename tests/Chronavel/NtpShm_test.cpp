@@ -13,7 +13,7 @@
 #include "TimeServiceRig.h"
 
 using testing::HasSubstr;
-using testsupport::NtpSegmentsGuard;
+using boardkit::NtpSegmentsGuard;
 
 TEST(NtpShm, LinksTheLowestFreeUnitResetsItAndNeverStacksAttachments) {
     NtpSegmentsGuard guard;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "support/FakeTimeHost.h"
+#include "boardkit/ScriptedHost.h"
 
 using testing::ElementsAre;
-using testsupport::FakeTimeHost;
+using boardkit::ScriptedHost;
 
 namespace {
 
@@ -46,7 +46,7 @@ TEST(PpsSource, EachFailedCallGivesOneDiagnosticAndClosesWhatItOpened) {
          "cannot set parameters (Operation not permitted)\n"},
     };
     for (const auto& row : rows) {
-        FakeTimeHost host;
+        ScriptedHost host;
         host.ppsCapabilities = row.capabilities;
         if (*row.failing != '\0') {
             host.fail(row.failing, row.error);
@@ -62,10 +62,10 @@ TEST(PpsSource, EachFailedCallGivesOneDiagnosticAndClosesWhatItOpened) {
 
 TEST(PpsSource, ArmsAssertCaptureAndZeroesTheOffsetOnlyWhereSupported) {
     for (const bool offsetCapable : {true, false}) {
-        FakeTimeHost host;
+        ScriptedHost host;
         host.ppsCapabilities = PPS_CAPTUREASSERT | (offsetCapable ? PPS_OFFSETASSERT : 0);
         const Opened opened = openOn(host, "/dev/pps0");
-        EXPECT_EQ(FakeTimeHost::kFirstFd, opened.handle);
+        EXPECT_EQ(ScriptedHost::kFirstFd, opened.handle);
         EXPECT_EQ("", opened.diagnostics);
         const pps_params_t params = host.lastParams();
         EXPECT_EQ(PPS_TSFMT_TSPEC | PPS_CAPTUREASSERT | (offsetCapable ? PPS_OFFSETASSERT : 0),
@@ -76,13 +76,13 @@ TEST(PpsSource, ArmsAssertCaptureAndZeroesTheOffsetOnlyWhereSupported) {
 }
 
 TEST(PpsSource, FetchRepeatsAfterASignalAndLeavesTheTimeAloneOnFailure) {
-    FakeTimeHost host;
+    ScriptedHost host;
     host.setEdge({1700000001, 1500, 42});
     host.fail("time_pps_fetch", EINTR, 2);
     timespec edge{5, 5};
     pps_seq_t sequence = 0;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(0, fetch_timestamp(host, FakeTimeHost::kFirstFd, edge, sequence));
+    EXPECT_EQ(0, fetch_timestamp(host, ScriptedHost::kFirstFd, edge, sequence));
     EXPECT_EQ("time_pps_fetch() got a signal!\ntime_pps_fetch() got a signal!\n",
               testing::internal::GetCapturedStderr());
     EXPECT_EQ(1700000001, edge.tv_sec);
@@ -91,7 +91,7 @@ TEST(PpsSource, FetchRepeatsAfterASignalAndLeavesTheTimeAloneOnFailure) {
 
     host.fail("time_pps_fetch", ETIMEDOUT);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, fetch_timestamp(host, FakeTimeHost::kFirstFd, edge, sequence));
+    EXPECT_EQ(-1, fetch_timestamp(host, ScriptedHost::kFirstFd, edge, sequence));
     EXPECT_EQ("time_pps_fetch() error -1 (Connection timed out)\n", testing::internal::GetCapturedStderr());
     EXPECT_EQ(1700000001, edge.tv_sec);
 }

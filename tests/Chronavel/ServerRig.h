@@ -12,9 +12,7 @@
 #include "ASPN/HealthReporter.h"
 #include "Chronavel/Chronavel.h"
 #include "platform/FPGA.h"
-#include "support/FakeTimeHost.h"
-#include "support/RegisterImage.h"
-#include "support/TimeServiceFixtures.h"
+#include "boardkit/Board.h"
 #include "support/TssTestSupport.h"
 
 namespace testsupport {
@@ -64,65 +62,32 @@ struct PlatformPeer {
     tsstest::TypedPtr<aspn2_msgs::idl::EventLog> eventLogs;
 };
 
-// The whole server in this process, on an FPGA register image and a fake
-// host, with a second DDS participant standing for the rest of the platform.
+// The whole server in this process, on a scripted board, with a second
+// DDS participant standing for the rest of the platform.
 class ServerRig : public PlatformPeer {
 public:
-    static constexpr int64_t kUtcBase = 1700000000;
+    static constexpr int64_t kUtcBase = boardkit::ScriptedBoard::kUtcBase;
+    using Settings = boardkit::ServerSettings;
     static constexpr uint32_t kEnableRegister = 3;
     static constexpr uint32_t kPulseSelectRegister = 2;
 
-    struct Settings {
-        uint32_t domain = 200;
-        std::string transport = "SHM";
-        std::string sourceServerId = "96";
-        std::string ppsCount = "2";
-        bool debug = false;
-        bool withCommand = true;  // the connections file has the "Command" set
-    };
-
     // Late readers get what was published before they matched: the first
     // events go out before the peer has found the server.
-    static tsstest::FastRtps dds(const Settings& s) {
-        tsstest::FastRtps settings(s.domain, s.transport);
-        settings.backFillHistory = "true";
-        settings.historyDepth = "20";
-        return settings;
+    static Settings withBackFill(Settings s) {
+        s.dds.backFillHistory = "true";
+        s.dds.historyDepth = "20";
+        return s;
     }
+    static boardkit::FastRtps dds(const Settings& s) { return withBackFill(s).dds; }
 
     ServerRig() : ServerRig(Settings()) {}
     explicit ServerRig(const Settings& s)
-        : PlatformPeer("Platform", dds(s).document()),
-          settings(s),
-          server(ChronavelPlatform{&host, [this] { return std::make_shared<FACE::IOSS::QV_Devmem>(image.imagePath()); }}) {
-        std::string connections = dds(s).set() + tsstest::Connection("EventLog", "EventLog") +
-                                  tsstest::Connection("Response", "CommandResponse") +
-                                  tsstest::Connection("UTCTime", "UTCTime");
-        if (s.withCommand) {
-            connections += tsstest::Connection("Command", "CommandResponse");
-        }
-        const std::string server_set = tsstest::Set(
-            "Chronavel", {{"Connections", dir.write("connections.xml", tsstest::Document(connections))},
-                          {"IODevices", image.ioDevicesPath()},
-                          {"Debug", s.debug ? "TRUE" : "FALSE"},
-                          {"PRI", "0"},
-                          {"CPU", "0"},
-                          {"PARAM_1", "TRUE"},
-                          {"PARAM_2", s.sourceServerId},
-                          {"PARAM_3", std::to_string(kEnableRegister)},
-                          {"PARAM_4", std::to_string(kPulseSelectRegister)},
-                          {"PARAM_5", "0x5"},
-                          {"PARAM_6", "/dev/ptp0"},
-                          {"PARAM_7", "37"},
-                          {"PARAM_8", "1000"},
-                          {"PARAM_9", s.ppsCount}});
-        topLevel = dir.write("Chronavel.xml",
-                             tsstest::Document(tsstest::Set("Quorvane", {{"System", "TestSys"},
-                                                                         {"Configuration", "Bench"}}) +
-                                               server_set));
-        host.answer("pidof ntpd > /dev/null", {256});
-        host.answer("pidof ptp4l > /dev/null", {256});
-    }
+        : PlatformPeer("Platform", withBackFill(s).dds.document()),
+          settings(withBackFill(s)),
+          host(board.host),
+          image(board.image),
+          server(board.platform()),
+          topLevel(board.writeConfiguration(settings)) {}
 
     ~ServerRig() {
         if (connected) {
@@ -150,16 +115,7 @@ public:
         return code;
     }
 
-    // Second i of a receiver with the given server id: FPGA counter, PPS
-    // edge and time of validity agree, as on a healthy board.
-    aspn2_msgs::idl::UTCTime second(int i, uint32_t serverId = 96) {
-        host.setEdge({static_cast<time_t>(kUtcBase + i), 1500, static_cast<pps_seq_t>(i + 1)});
-        image.poke(fpgablock::kTimestamp, 0x80, 64,
-                   static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND + FpgaFace::TICKS_PER_SECOND / 4);
-        aspn2_msgs::idl::UTCTime m = gpsMessage(kUtcBase + i, 50.0, 1e-16, 1000 + i);
-        m.header().device_id(static_cast<int32_t>(serverId << 16));
-        return m;
-    }
+    aspn2_msgs::idl::UTCTime second(int i, uint32_t serverId = 96) { return board.second(i, 50.0, serverId); }
 
     FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) { return tsstest::Send(*utcTime, utcOut, m); }
 
@@ -175,24 +131,16 @@ public:
         return tsstest::Send(*commands, commandOut, c);
     }
 
-    // The events waiting in the reporter's queue, as "type:text".
-    static std::vector<std::string> drain() {
-        std::vector<std::string> events;
-        int type = 0;
-        std::string text;
-        while (HealthReporter::Instance().Queue().pop_front(type, text, std::chrono::nanoseconds(0))) {
-            events.push_back(std::to_string(type) + ":" + text);
-        }
-        return events;
+    static std::vector<std::string> drain() { return boardkit::drainEvents(); }
+
+    uint32_t peripheralWord(uint32_t index) {
+        return static_cast<uint32_t>(image.peek(boardkit::fpgablock::kPeripheral, 4 * index));
     }
 
-    uint32_t peripheralWord(uint32_t index) { return static_cast<uint32_t>(image.peek(fpgablock::kPeripheral, 4 * index)); }
-
     Settings settings;
-    TempDir dir;
-    RegisterImage image;
-    FakeTimeHost host;
-    NtpSegmentsGuard segments;
+    boardkit::ScriptedBoard board;
+    boardkit::ScriptedHost& host;
+    boardkit::RegisterImage& image;
     Chronavel server;
     std::string topLevel;
     std::string out;

@@ -12,15 +12,14 @@
 #include "ASPN/HealthReporter.h"
 #include "ASPN/TimeCodeHelper.h"
 #include "Chronavel/TimeServiceController.h"
-#include "support/FakeTimeHost.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
-#include "support/TimeServiceFixtures.h"
+#include "boardkit/Board.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/UtcMessages.h"
 
 namespace testsupport {
 
-// The controller on a fake host and an FPGA register image, with the fault
-// filter on so that faults carry their source line.
+// The controller on a scripted board, with the fault filter on so that
+// faults carry their source line.
 class TimeServiceRig {
 public:
     struct Settings {
@@ -33,12 +32,13 @@ public:
         double utc2tai = 37.0;
     };
 
-    static constexpr int64_t kUtcBase = 1700000000;  // 2023-11-14T22:13:20Z
+    static constexpr int64_t kUtcBase = boardkit::ScriptedBoard::kUtcBase;
 
     TimeServiceRig() : TimeServiceRig(Settings()) {}
     explicit TimeServiceRig(const Settings& s) : settings(s) {
         EXPECT_TRUE(FaultHysteresis::Instance().OkInitFaultHysteresis(180, 16, 2000));
-        controller = std::make_unique<TimeServiceController>("Chronavel", host);
+        controller = std::make_unique<TimeServiceController>("Chronavel", host, FpgaFace::Instance(),
+                                                             board.ntp);
         controller->doDebug(s.debug);
         controller->doQuiet(s.quiet);
         controller->ppsSettledErrorThreshold = s.threshold;
@@ -58,18 +58,9 @@ public:
         return drainEvents();
     }
 
-    // The message of second i of a healthy receiver: on the second, with a
-    // fresh PPS edge 1.5 µs late on the system clock and the FPGA counter a
-    // quarter second (less 8 ns) past the time of validity.
-    aspn2_msgs::idl::UTCTime second(int i, double nsec = 50.0) {
-        host.setEdge({static_cast<time_t>(kUtcBase + i), 1500, static_cast<pps_seq_t>(i + 1)});
-        setFpgaTicks(static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND +
-                     FpgaFace::TICKS_PER_SECOND / 4);
-        return gpsMessage(kUtcBase + i, nsec, 1e-16, 1000 + i, 0);
-    }
-
-    // The free-running counter; it reads as ticks * 10^9 / 58 982 400 - 8 ns.
-    void setFpgaTicks(uint64_t ticks) { image.poke(fpgablock::kTimestamp, 0x80, 64, ticks); }
+    // Second i of a healthy receiver (see ScriptedBoard::second).
+    aspn2_msgs::idl::UTCTime second(int i, double nsec = 50.0) { return board.second(i, nsec); }
+    void setFpgaTicks(uint64_t ticks) { board.setFpgaTicks(ticks); }
 
     // Hands one message over and returns the events it raised, as
     // "type:text"; its standard output is kept in out.
@@ -87,23 +78,15 @@ public:
         err = testing::internal::GetCapturedStderr();
     }
 
-    static std::vector<std::string> drainEvents() {
-        std::vector<std::string> events;
-        int type = 0;
-        std::string text;
-        while (HealthReporter::Instance().Queue().pop_front(type, text, std::chrono::nanoseconds(0))) {
-            events.push_back(std::to_string(type) + ":" + text);
-        }
-        return events;
-    }
+    static std::vector<std::string> drainEvents() { return boardkit::drainEvents(); }
 
     std::vector<std::string> fpgaWrites() { return std::exchange(image.writes, {}); }
 
     Settings settings;
-    NtpSegmentsGuard segments;
-    RegisterImage image;
-    FpgaSession session{image, true};
-    FakeTimeHost host;
+    boardkit::ScriptedBoard board;
+    boardkit::RegisterImage& image = board.image;
+    boardkit::FpgaSession session{image, true};
+    boardkit::ScriptedHost& host = board.host;
     std::unique_ptr<TimeServiceController> controller;
     std::string out;
     std::string err;

@@ -25,9 +25,9 @@ using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
-using testsupport::FakeTimeHost;
-using testsupport::gpsMessage;
-using testsupport::NtpSegmentsGuard;
+using boardkit::ScriptedHost;
+using boardkit::gpsMessage;
+using boardkit::NtpSegmentsGuard;
 using testsupport::TimeServiceRig;
 typedef std::vector<std::string> Lines;
 
@@ -57,13 +57,13 @@ int runUntilStep(TimeServiceRig& rig, int32_t k, int next = 0) {
 }
 
 // The host's answers for a board where neither daemon runs yet.
-void noDaemonsRunning(FakeTimeHost& host) {
+void noDaemonsRunning(ScriptedHost& host) {
     host.answer("pidof ntpd > /dev/null", {256});
     host.answer("pidof ptp4l > /dev/null", {256});
 }
 
 // Host calls other than the routine PPS fetch.
-Lines actions(FakeTimeHost& host) {
+Lines actions(ScriptedHost& host) {
     Lines result;
     for (const std::string& call : host.takeCalls()) {
         if (call.rfind("time_pps_fetch", 0) != 0) {

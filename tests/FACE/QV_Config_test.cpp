@@ -9,7 +9,7 @@
 
 #include "FACE/QV_Config.h"
 #include "FACE/QV_Config_Helpers.h"
-#include "support/TempDir.h"
+#include "boardkit/TempDir.h"
 
 namespace RC = FACE::RETURN_CODE_TYPE;
 using Handle = FACE::Configuration::HANDLE_TYPE;
@@ -53,7 +53,7 @@ protected:
         return code == RC::NO_ERROR ? std::string(buf, static_cast<size_t>(n)) : "<" + std::string(RC::Name(code)) + ">";
     }
 
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     std::string path;
     FACE::QV_Config config;
 };
@@ -61,7 +61,7 @@ protected:
 }  // namespace
 
 TEST(QVConfigLoad, MissingRootAndMalformedDocuments) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     const std::string wrongRoot = dir.write("wrong.xml", "<Other><Set><Name>A</Name></Set></Other>");
     FACE::QV_Config config;
     RC::Value code;
@@ -219,7 +219,7 @@ TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     // A reader that opened the old file keeps seeing all of it: the new
     // document arrives by rename, never by rewriting the old file in place.
-    const std::string before = testsupport::readFile(path);
+    const std::string before = boardkit::readFile(path);
     FILE* oldReader = std::fopen(path.c_str(), "rb");
     ASSERT_NE(oldReader, nullptr);
     const Handle h = open("C");
@@ -241,7 +241,7 @@ TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     EXPECT_EQ(QV_Config_Helpers::Details::Read_Config(reread, r, "PRI"), "41");
     reread.Open("Y", r, code);
     EXPECT_EQ(QV_Config_Helpers::Details::Read_Config(reread, r, "Spaced"), "  a b  ");
-    EXPECT_EQ(testsupport::readFile(dir.file("config.xml")).find("XXXXXX"), std::string::npos);
+    EXPECT_EQ(boardkit::readFile(dir.file("config.xml")).find("XXXXXX"), std::string::npos);
 
     FACE::Configuration::BUFFER_SIZE_TYPE written = -1;
     config.Write(h, "Absent", "1", 1, written, code);
@@ -258,7 +258,7 @@ TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
 // Runs in a child that gives up root first, since root ignores directory
 // permissions and the save would succeed.
 TEST_F(QVConfigTest, FailedSaveLeavesTheFileAndKeepsTheChangeInMemory) {
-    const std::string before = testsupport::readFile(path);
+    const std::string before = boardkit::readFile(path);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     auto saveInReadOnlyDirectory = [&] {
@@ -277,14 +277,14 @@ TEST_F(QVConfigTest, FailedSaveLeavesTheFileAndKeepsTheChangeInMemory) {
     };
     EXPECT_EXIT(saveInReadOnlyDirectory(), testing::ExitedWithCode(0), "");
     ::chmod(dir.path().c_str(), 0700);
-    EXPECT_EQ(testsupport::readFile(path), before);
+    EXPECT_EQ(boardkit::readFile(path), before);
 }
 
 TEST(QVConfigSave, DirectoryGoneAfterLoadMeansNoAction) {
     std::string path;
     FACE::QV_Config config;
     {
-        testsupport::TempDir dir;
+        boardkit::TempDir dir;
         path = dir.write("config.xml", kDocument);
         RC::Value code;
         config.Initialize(path.c_str(), code);

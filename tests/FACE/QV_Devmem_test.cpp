@@ -9,8 +9,8 @@
 
 #include "FACE/MemoryMap.h"
 #include "FACE/QV_Config.h"
-#include "support/RegisterImage.h"
-#include "support/TempDir.h"
+#include "boardkit/RegisterImage.h"
+#include "boardkit/TempDir.h"
 
 using FACE::IOSS::CONNECTION_HANDLE_TYPE;
 using FACE::IOSS::IO_PARAMETER_TRANSACTION_TYPE;
@@ -28,7 +28,7 @@ FACE::IOSS::IO_PARAMETER_TYPE param(uint16_t id, uint32_t value) {
 }
 
 // The window: 0x400 bytes at 0x43C50400, not on a page boundary.
-const std::string kWindow = testsupport::fpgablock::ptfe(1);
+const std::string kWindow = boardkit::fpgablock::ptfe(1);
 
 class Devmem : public ::testing::Test {
 protected:
@@ -49,7 +49,7 @@ protected:
         return code;
     }
 
-    testsupport::RegisterImage image;
+    boardkit::RegisterImage image;
     std::shared_ptr<QV_Devmem> service = image.makeService();
     RC::Value code = RC::NOT_AVAILABLE;
     const CONNECTION_HANDLE_TYPE h = open(kWindow);
@@ -144,7 +144,7 @@ TEST_F(Devmem, OneMappingPerNameRemappedOnlyWhenReopened) {
 }
 
 TEST_F(Devmem, MalformedWindowsAreRefusedAndAnUnopenableDeviceFailsItsConnections) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     const std::string xml = dir.write("io.xml", R"(<QV_Configurations>
   <IODevice><Name>NoSize</Name><Parameters><BaseAddress>0x1000</BaseAddress></Parameters></IODevice>
   <IODevice><Name>Junk</Name><Parameters><BaseAddress>0x10zz</BaseAddress><Size>16</Size>

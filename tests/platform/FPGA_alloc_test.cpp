@@ -5,8 +5,8 @@
 
 #include "platform/FPGA.h"
 #include "support/AllocationCounter.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 TEST(FpgaAllocation, RegisterReadsAndWritesDoNotAllocate) {
     uint64_t before = testsupport::allocationCount();
@@ -14,10 +14,10 @@ TEST(FpgaAllocation, RegisterReadsAndWritesDoNotAllocate) {
     std::vector<int> v(n);
     EXPECT_GT(testsupport::allocationCount(), before);
 
-    testsupport::RegisterImage image;
-    testsupport::FpgaSession session(image);
+    boardkit::RegisterImage image;
+    boardkit::FpgaSession session(image);
     FpgaFace& fpga = FpgaFace::Instance();
-    image.poke(testsupport::fpgablock::kTimestamp, 0x80, 64, 1000);
+    image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 1000);
     uint64_t sum = 0;
     before = testsupport::allocationCount();
     for (int i = 0; i < 1000; ++i) {

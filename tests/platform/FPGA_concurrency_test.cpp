@@ -5,17 +5,17 @@
 #include <vector>
 
 #include "platform/FPGA.h"
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 // Once started, the facade and the IO service are read-only: threads that
 // stamp messages and threads that drive control registers share them
 // without locks.
 TEST(FpgaConcurrency, RegisterAccessesFromSeveralThreadsShareNoMutableState) {
-    testsupport::FpgaImageContents contents;
+    boardkit::FpgaImageContents contents;
     contents.systemCount = 0x1122334455667788ull;
-    testsupport::RegisterImage image(contents);
-    testsupport::FpgaSession session(image);
+    boardkit::RegisterImage image(contents);
+    boardkit::FpgaSession session(image);
     FpgaFace& fpga = FpgaFace::Instance();
     constexpr int kRounds = 2000;
     std::atomic<int> wrongCounts{0};
@@ -33,6 +33,6 @@ TEST(FpgaConcurrency, RegisterAccessesFromSeveralThreadsShareNoMutableState) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(0, wrongCounts.load());
     for (uint32_t t = 0; t < 4; ++t) {
-        EXPECT_EQ(uint32_t{kRounds - 1}, image.peek(testsupport::fpgablock::kPtpClock, 4 * t));
+        EXPECT_EQ(uint32_t{kRounds - 1}, image.peek(boardkit::fpgablock::kPtpClock, 4 * t));
     }
 }

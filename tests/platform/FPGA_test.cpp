@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/FpgaSession.h"
-#include "support/RegisterImage.h"
+#include "boardkit/FpgaSession.h"
+#include "boardkit/RegisterImage.h"
 
 using ::testing::EndsWith;
-using testsupport::FpgaImageContents;
-using testsupport::RegisterImage;
-namespace block = testsupport::fpgablock;
+using boardkit::FpgaImageContents;
+using boardkit::RegisterImage;
+namespace block = boardkit::fpgablock;
 typedef std::vector<std::string> Log;
 
 namespace {
@@ -39,7 +39,7 @@ protected:
     Log writes() { return std::exchange(image.writes, Log{}); }  // since the last call
 
     RegisterImage image;
-    testsupport::FpgaSession session{image, true};
+    boardkit::FpgaSession session{image, true};
     FpgaFace& fpga = FpgaFace::Instance();
 };
 

@@ -32,7 +32,8 @@
 #include "FACE/QV_TypedTS.h"
 #include "FACE/TSS_Attributes.h"
 #include "aspn2_msgs/Messages.h"
-#include "support/TempDir.h"
+#include "boardkit/ConfigFiles.h"
+#include "boardkit/TempDir.h"
 
 // The installed Fast DDS frees one of its own statistics objects through a
 // pointer of the wrong size whenever a participant goes away; that check
@@ -80,51 +81,14 @@ enum Domain : uint32_t {
     kDomainConcurrentSend = 180,
 };
 
-// One configuration set in the document format of QV_Config.
-inline std::string Set(const std::string& name, const std::vector<std::pair<std::string, std::string>>& parameters) {
-    std::string text = "  <Set><Name>" + name + "</Name><Parameters>";
-    for (const auto& p : parameters) {
-        text += "<" + p.first + ">" + p.second + "</" + p.first + ">";
-    }
-    return text + "</Parameters></Set>\n";
-}
-
-inline std::string Document(const std::string& sets) {
-    return "<?xml version=\"1.0\"?>\n<QV_Configurations>\n" + sets + "</QV_Configurations>\n";
-}
-
-inline std::string Connection(const std::string& name, const std::string& messageType) {
-    return Set(name, {{"TopicType", "aspn2_msgs::idl::" + messageType}, {"PubSubType", messageType + "PubSubType"}});
-}
-
-struct FastRtps {
-    explicit FastRtps(uint32_t domain, std::string transport = "SHM")
-        : domainId(std::to_string(domain)), useTransport(std::move(transport)) {}
-
-    std::string domainId;
-    std::string useTransport;
-    std::string historyDepth = "5";
-    std::string useBestEffort = "false";
-    std::string backFillHistory = "false";
-    std::string tcpAddress = "127.0.0.1";
-    std::string tcpPort = "0";
-
-    std::string set() const {
-        return Set("FastRtps", {{"DomainId", domainId}, {"HistoryDepth", historyDepth},
-                                {"UseBestEffort", useBestEffort}, {"BackFillHistory", backFillHistory},
-                                {"UseTransport", useTransport}, {"TcpAddress", tcpAddress},
-                                {"TcpPort", tcpPort}});
-    }
-    // With the four connections of the server, each carrying its own type.
-    std::string document() const {
-        return Document(set() + Connection("EventLog", "EventLog") + Connection("Command", "CommandResponse") +
-                        Connection("Response", "CommandResponse") + Connection("UTCTime", "UTCTime"));
-    }
-};
+using boardkit::Connection;
+using boardkit::Document;
+using boardkit::FastRtps;
+using boardkit::Set;
 
 // A transport service configured from a file of its own and initialized.
 struct Service {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     std::shared_ptr<QV_TSS> tss;
     RC::Value initialized = RC::NOT_AVAILABLE;
 

@@ -1,4 +1,4 @@
-#include "sim/SimHost.h"
+#include "boardkit/SimHost.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,7 +23,7 @@
 #include <iostream>
 #include <thread>
 
-namespace sim {
+namespace boardkit {
 namespace {
 
 constexpr int64_t kNsPerSec = 1000000000;
@@ -397,4 +397,4 @@ void SimHost::stopChronyd() {
     }
 }
 
-}  // namespace sim
+}  // namespace boardkit

@@ -1,19 +1,11 @@
-#ifndef TESTS_SUPPORT_TIMESERVICEFIXTURES_H
-#define TESTS_SUPPORT_TIMESERVICEFIXTURES_H
+#ifndef BOARDKIT_UTCMESSAGES_H
+#define BOARDKIT_UTCMESSAGES_H
 
-// Pieces of a time service test that need no test framework, so that the
-// benchmarks use them as well.
 #include <cstdint>
 
-#include "Chronavel/NtpShm.h"
-#include "sim/NtpSegments.h"
 #include "aspn2_msgs/Messages.h"
 
-namespace testsupport {
-
-// Tests that use NTP segments hold the "ntp_shm" lock and remove what they
-// created; other programs run in a private IPC namespace (unshare -i).
-using sim::NtpSegmentsGuard;
+namespace boardkit {
 
 // One second of a GPS receiver: the message for UTC time utcSec + nsec, with
 // the given leap seconds, variance, and a time of validity in FPGA time.
@@ -33,6 +25,6 @@ inline aspn2_msgs::idl::UTCTime gpsMessage(int64_t utcSec, double nsec, double v
     return m;
 }
 
-}  // namespace testsupport
+}  // namespace boardkit
 
 #endif

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "ASPN/TimeCodeHelper.h"
-#include "sim/NtpSegments.h"
-#include "sim/TimeBase.h"
+#include "boardkit/NtpSegments.h"
+#include "boardkit/TimeBase.h"
 #include "support/ChildProcess.h"
 #include "support/TssTestSupport.h"
 
@@ -53,7 +53,7 @@ struct Board {
         return std::make_unique<ChildProcess>(argv);
     }
 
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     std::string connections;
     std::string topLevel;
 };
@@ -80,7 +80,7 @@ std::vector<std::string> linesWith(const std::string& text, const std::vector<st
 
 bool unitsLeft(const bool (&before)[NTPSHM_UNITS]) {
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
-        if (!before[unit] && shmget(sim::NtpSegmentsGuard::key(unit), 0, 0) != -1) {
+        if (!before[unit] && shmget(boardkit::NtpSegmentsGuard::key(unit), 0, 0) != -1) {
             return true;
         }
     }
@@ -90,10 +90,10 @@ bool unitsLeft(const bool (&before)[NTPSHM_UNITS]) {
 }  // namespace
 
 TEST(SimDemo, TheWholeScheduleOnTheSimulatedBoard) {
-    sim::NtpSegmentsGuard guard;
+    boardkit::NtpSegmentsGuard guard;
     bool existed[NTPSHM_UNITS];
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
-        existed[unit] = shmget(sim::NtpSegmentsGuard::key(unit), 0, 0) != -1;
+        existed[unit] = shmget(boardkit::NtpSegmentsGuard::key(unit), 0, 0) != -1;
     }
     Board run(kDomainDemo, "1");
     const std::string rate = "8";  // the schedule in a few seconds
@@ -193,7 +193,7 @@ TEST(SimChrony, ChronydSeesTheSourceShiftAfterTheStep) {
     if (access("/usr/sbin/chronyd", X_OK) != 0) {
         FAIL() << "chronyd is missing: run scripts/install-deps.sh";
     }
-    sim::NtpSegmentsGuard guard;
+    boardkit::NtpSegmentsGuard guard;
     Board run(kDomainChrony, "0");
     auto simulator = run.start({CHRONAVEL_SIM_PATH, "--chronyd", run.topLevel});
     ASSERT_TRUE(simulator->waitForOutput("sim: FPGA Peripheral_Interface word 0x8", 30s)) << simulator->output();

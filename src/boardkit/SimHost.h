@@ -1,5 +1,5 @@
-#ifndef SIM_SIMHOST_H
-#define SIM_SIMHOST_H
+#ifndef BOARDKIT_SIMHOST_H
+#define BOARDKIT_SIMHOST_H
 
 #include <sys/types.h>
 
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/TimeHost.h"
-#include "sim/TimeBase.h"
+#include "boardkit/TimeBase.h"
 
-namespace sim {
+namespace boardkit {
 
 // One line on standard output, "sim: " first, whole even when several
 // threads report at once.
@@ -88,6 +88,6 @@ private:
     std::string m_chronydDir;
 };
 
-}  // namespace sim
+}  // namespace boardkit
 
 #endif

@@ -1,4 +1,4 @@
-#include "support/TempDir.h"
+#include "boardkit/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <vector>
 
-namespace testsupport {
+namespace boardkit {
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::string& prefix) {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                       "/chronavel-test-XXXXXX";
+                       "/" + prefix + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) {
@@ -49,4 +49,4 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-}  // namespace testsupport
+}  // namespace boardkit

@@ -196,7 +196,7 @@ TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
 
 TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
     ServerRig::Settings settings;
-    settings.domain = 201;
+    settings.dds = boardkit::FastRtps(201, settings.dds.useTransport);
     settings.sourceServerId = "0";  // every server
     settings.debug = true;
     settings.ppsCount = "0";
@@ -255,7 +255,7 @@ TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
 
 TEST(ServerConnect, WithoutACommandConnectionNothingIsWiredButTheIoServiceAndDisconnectStillCleansUp) {
     ServerRig::Settings settings;
-    settings.domain = 202;
+    settings.dds = boardkit::FastRtps(202, settings.dds.useTransport);
     settings.withCommand = false;
     ServerRig rig(settings);
     EXPECT_EQ(RC::INVALID_CONFIG, rig.connect());
@@ -291,7 +291,7 @@ TEST(ServerProcess, WithoutDevMemTheFpgaStartFailsAfterTheTransportCameUp) {
         GTEST_SKIP() << "/dev/mem exists here; the server must not map the host's physical memory";
     }
     ServerRig::Settings settings;
-    settings.domain = 203;
+    settings.dds = boardkit::FastRtps(203, settings.dds.useTransport);
     ServerRig rig(settings);
     testsupport::ChildProcess chronavel({CHRONAVEL_PATH, rig.topLevel});
     const int status = chronavel.wait(30s);

@@ -23,8 +23,8 @@ using namespace std::chrono_literals;
 
 TEST(ServerStorm, StopsCleanlyInTheMiddleOfHostileTraffic) {
     ServerRig::Settings settings;
-    settings.domain = 204;
-    settings.transport = "UDP";  // the shared-memory transport is opaque to ThreadSanitizer
+    settings.dds = boardkit::FastRtps(204, settings.dds.useTransport);
+    settings.dds.useTransport = "UDP";  // the shared-memory transport is opaque to ThreadSanitizer
     settings.ppsCount = "0";
     ServerRig rig(settings);
     ASSERT_EQ(RC::NO_ERROR, rig.connect());
@@ -89,8 +89,8 @@ TEST(ServerStorm, StopsCleanlyInTheMiddleOfHostileTraffic) {
 // FPGA stays up until it returns, and the interrupt word is cleared after it.
 TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgress) {
     ServerRig::Settings settings;
-    settings.domain = 205;
-    settings.transport = "UDP";
+    settings.dds = boardkit::FastRtps(205, settings.dds.useTransport);
+    settings.dds.useTransport = "UDP";
     settings.ppsCount = "0";
     ServerRig rig(settings);
     testsupport::Gate gate;

@@ -1,9 +1,9 @@
-#ifndef SIM_TIMEBASE_H
-#define SIM_TIMEBASE_H
+#ifndef BOARDKIT_TIMEBASE_H
+#define BOARDKIT_TIMEBASE_H
 
 #include <cstdint>
 
-namespace sim {
+namespace boardkit {
 
 // The time of a simulation, shared by every process of it that uses the
 // same rate: simulated time is the host's monotonic clock (time since boot)
@@ -37,6 +37,6 @@ private:
     int64_t m_bootUtcNs;
 };
 
-}  // namespace sim
+}  // namespace boardkit
 
 #endif

@@ -1,5 +1,5 @@
-#ifndef SIM_SIMDEVMEM_H
-#define SIM_SIMDEVMEM_H
+#ifndef BOARDKIT_SIMDEVMEM_H
+#define BOARDKIT_SIMDEVMEM_H
 
 #include <atomic>
 #include <map>
@@ -7,10 +7,10 @@
 #include <string>
 
 #include "FACE/QV_Devmem.h"
-#include "sim/SimHost.h"
-#include "sim/TimeBase.h"
+#include "boardkit/SimHost.h"
+#include "boardkit/TimeBase.h"
 
-namespace sim {
+namespace boardkit {
 
 // The FPGA's register windows on a register image, with the free-running
 // counter computed from simulated time whenever it is read (nothing runs
@@ -36,6 +36,6 @@ private:
     std::map<FACE::IOSS::CONNECTION_HANDLE_TYPE, std::string> m_names;
 };
 
-}  // namespace sim
+}  // namespace boardkit
 
 #endif

@@ -1,15 +1,15 @@
-#ifndef TESTS_SUPPORT_TEMPDIR_H
-#define TESTS_SUPPORT_TEMPDIR_H
+#ifndef BOARDKIT_TEMPDIR_H
+#define BOARDKIT_TEMPDIR_H
 
 #include <string>
 
-namespace testsupport {
+namespace boardkit {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
 // the object goes away.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string& prefix = "chronavel-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -25,6 +25,6 @@ private:
 
 std::string readFile(const std::string& path);
 
-}  // namespace testsupport
+}  // namespace boardkit
 
 #endif

@@ -1,10 +1,10 @@
-#include "support/FakeTimeHost.h"
+#include "boardkit/ScriptedHost.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <utility>
 
-namespace testsupport {
+namespace boardkit {
 namespace {
 
 std::string timeText(long long sec, long fraction, int digits) {
@@ -15,41 +15,41 @@ std::string timeText(long long sec, long fraction, int digits) {
 
 }  // namespace
 
-void FakeTimeHost::fail(const std::string& call, int error, int times) {
+void ScriptedHost::fail(const std::string& call, int error, int times) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (int i = 0; i < times; ++i) {
         m_failures[call].push_back(error);
     }
 }
 
-void FakeTimeHost::answer(const std::string& command, std::vector<int> statuses) {
+void ScriptedHost::answer(const std::string& command, std::vector<int> statuses) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_statuses[command] = std::deque<int>(statuses.begin(), statuses.end());
 }
 
-void FakeTimeHost::setEdge(const Edge& edge) {
+void ScriptedHost::setEdge(const Edge& edge) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_edge = edge;
 }
 
-void FakeTimeHost::setRealtime(const timespec& now) {
+void ScriptedHost::setRealtime(const timespec& now) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_realtime = now;
 }
 
-std::vector<std::string> FakeTimeHost::calls() const {
+std::vector<std::string> ScriptedHost::calls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_calls;
 }
 
-std::vector<std::string> FakeTimeHost::takeCalls() {
+std::vector<std::string> ScriptedHost::takeCalls() {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> taken(m_calls.begin() + static_cast<long>(m_taken), m_calls.end());
     m_taken = m_calls.size();
     return taken;
 }
 
-std::vector<std::string> FakeTimeHost::commands() const {
+std::vector<std::string> ScriptedHost::commands() const {
     std::vector<std::string> result;
     for (const std::string& call : calls()) {
         if (call.rfind("system ", 0) == 0) {
@@ -59,17 +59,17 @@ std::vector<std::string> FakeTimeHost::commands() const {
     return result;
 }
 
-pps_params_t FakeTimeHost::lastParams() const {
+pps_params_t ScriptedHost::lastParams() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_params;
 }
 
-std::set<int> FakeTimeHost::openDescriptors() const {
+std::set<int> ScriptedHost::openDescriptors() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_open;
 }
 
-int FakeTimeHost::record(const char* call, const std::string& arguments) {
+int ScriptedHost::record(const char* call, const std::string& arguments) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back(arguments.empty() ? std::string(call) : std::string(call) + " " + arguments);
     auto failure = m_failures.find(call);
@@ -84,11 +84,11 @@ int FakeTimeHost::record(const char* call, const std::string& arguments) {
     return 0;
 }
 
-int FakeTimeHost::setTimeOfDay(const timeval& tv) {
+int ScriptedHost::setTimeOfDay(const timeval& tv) {
     return record("settimeofday", timeText(tv.tv_sec, static_cast<long>(tv.tv_usec), 6));
 }
 
-int FakeTimeHost::clockGetTime(clockid_t clock, timespec& ts) {
+int ScriptedHost::clockGetTime(clockid_t clock, timespec& ts) {
     if (record("clock_gettime", std::to_string(clock)) != 0) {
         return -1;
     }
@@ -97,7 +97,7 @@ int FakeTimeHost::clockGetTime(clockid_t clock, timespec& ts) {
     return 0;
 }
 
-int FakeTimeHost::clockSetTime(clockid_t clock, const timespec& ts) {
+int ScriptedHost::clockSetTime(clockid_t clock, const timespec& ts) {
     if (record("clock_settime", std::to_string(clock) + " " + timeText(ts.tv_sec, ts.tv_nsec, 9)) != 0) {
         return -1;
     }
@@ -107,15 +107,15 @@ int FakeTimeHost::clockSetTime(clockid_t clock, const timespec& ts) {
     return 0;
 }
 
-int FakeTimeHost::clockAdjTime(clockid_t clock, timex& tx) {
+int ScriptedHost::clockAdjTime(clockid_t clock, timex& tx) {
     return record("clock_adjtime", std::to_string(clock) + " mode " + std::to_string(tx.modes));
 }
 
-int FakeTimeHost::resolvePath(const char* path) {
+int ScriptedHost::resolvePath(const char* path) {
     return record("realpath", path);
 }
 
-int FakeTimeHost::openDevice(const char* path) {
+int ScriptedHost::openDevice(const char* path) {
     if (record("open", path) != 0) {
         return -1;
     }
@@ -124,7 +124,7 @@ int FakeTimeHost::openDevice(const char* path) {
     return m_nextFd++;
 }
 
-int FakeTimeHost::closeDevice(int fd) {
+int ScriptedHost::closeDevice(int fd) {
     // A failed close still releases the descriptor, as on Linux.
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -133,7 +133,7 @@ int FakeTimeHost::closeDevice(int fd) {
     return record("close", std::to_string(fd));
 }
 
-int FakeTimeHost::ppsCreate(int fd, pps_handle_t& handle) {
+int ScriptedHost::ppsCreate(int fd, pps_handle_t& handle) {
     if (record("time_pps_create", std::to_string(fd)) != 0) {
         return -1;
     }
@@ -141,7 +141,7 @@ int FakeTimeHost::ppsCreate(int fd, pps_handle_t& handle) {
     return 0;
 }
 
-int FakeTimeHost::ppsGetCap(pps_handle_t handle, int& mode) {
+int ScriptedHost::ppsGetCap(pps_handle_t handle, int& mode) {
     if (record("time_pps_getcap", std::to_string(handle)) != 0) {
         return -1;
     }
@@ -149,7 +149,7 @@ int FakeTimeHost::ppsGetCap(pps_handle_t handle, int& mode) {
     return 0;
 }
 
-int FakeTimeHost::ppsGetParams(pps_handle_t handle, pps_params_t& params) {
+int ScriptedHost::ppsGetParams(pps_handle_t handle, pps_params_t& params) {
     if (record("time_pps_getparams", std::to_string(handle)) != 0) {
         return -1;
     }
@@ -161,7 +161,7 @@ int FakeTimeHost::ppsGetParams(pps_handle_t handle, pps_params_t& params) {
     return 0;
 }
 
-int FakeTimeHost::ppsSetParams(pps_handle_t handle, const pps_params_t& params) {
+int ScriptedHost::ppsSetParams(pps_handle_t handle, const pps_params_t& params) {
     if (record("time_pps_setparams", std::to_string(handle)) != 0) {
         return -1;
     }
@@ -170,7 +170,7 @@ int FakeTimeHost::ppsSetParams(pps_handle_t handle, const pps_params_t& params) 
     return 0;
 }
 
-int FakeTimeHost::ppsFetch(pps_handle_t handle, int tsformat, pps_info_t& info,
+int ScriptedHost::ppsFetch(pps_handle_t handle, int tsformat, pps_info_t& info,
                            const timespec& timeout) {
     if (tsformat != PPS_TSFMT_TSPEC || timeout.tv_sec != 0 || timeout.tv_nsec != 0) {
         record("time_pps_fetch", "unexpected format or timeout");
@@ -191,7 +191,7 @@ int FakeTimeHost::ppsFetch(pps_handle_t handle, int tsformat, pps_info_t& info,
     return 0;
 }
 
-int FakeTimeHost::runCommand(const char* command) {
+int ScriptedHost::runCommand(const char* command) {
     record("system", command);
     if (onCommand) {
         onCommand(command);
@@ -208,4 +208,4 @@ int FakeTimeHost::runCommand(const char* command) {
     return status;
 }
 
-}  // namespace testsupport
+}  // namespace boardkit

@@ -1,7 +1,7 @@
 // Register addresses may lie above 2 GiB: file offsets must be 64 bits wide.
 #define _FILE_OFFSET_BITS 64
 
-#include "sim/FpgaImage.h"
+#include "boardkit/FpgaImage.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 
 #include <tinyxml2.h>
 
-namespace sim {
+namespace boardkit {
 
 // Register bytes as the CPU stores them: the host is little-endian, like the target.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "register images are little-endian");
@@ -98,4 +98,4 @@ void FpgaImage::pokeAt(uint64_t address, unsigned width, uint64_t value) {
     }
 }
 
-}  // namespace sim
+}  // namespace boardkit

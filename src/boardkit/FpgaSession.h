@@ -1,10 +1,10 @@
-#ifndef TESTS_SUPPORT_FPGASESSION_H
-#define TESTS_SUPPORT_FPGASESSION_H
+#ifndef BOARDKIT_FPGASESSION_H
+#define BOARDKIT_FPGASESSION_H
 
 #include "platform/FPGA.h"
-#include "support/RegisterImage.h"
+#include "boardkit/RegisterImage.h"
 
-namespace testsupport {
+namespace boardkit {
 
 // FpgaFace started on an image for the life of the object, stopped after. A
 // recording session logs the writes in the image's writes.
@@ -16,6 +16,6 @@ public:
     ~FpgaSession() { FpgaFace::Instance().DoneFpga(); }
 };
 
-}  // namespace testsupport
+}  // namespace boardkit
 
 #endif

@@ -1,5 +1,5 @@
-#ifndef SIM_NTPSEGMENTS_H
-#define SIM_NTPSEGMENTS_H
+#ifndef BOARDKIT_NTPSEGMENTS_H
+#define BOARDKIT_NTPSEGMENTS_H
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -7,7 +7,7 @@
 
 #include "Chronavel/NtpShm.h"
 
-namespace sim {
+namespace boardkit {
 
 // The NTP segments created while this object lives are removed when it
 // goes; segments that were there before stay. What a simulation or a test
@@ -44,6 +44,6 @@ private:
     bool m_existed[NTPSHM_UNITS] = {};
 };
 
-}  // namespace sim
+}  // namespace boardkit
 
 #endif

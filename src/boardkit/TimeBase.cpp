@@ -1,9 +1,9 @@
-#include "sim/TimeBase.h"
+#include "boardkit/TimeBase.h"
 
 #include <cmath>
 #include <ctime>
 
-namespace sim {
+namespace boardkit {
 namespace {
 
 int64_t clockNs(clockid_t clock) {
@@ -40,4 +40,4 @@ int64_t TimeBase::hostMonotonicAt(int64_t simNs) const {
     return m_rate == 1.0 ? simNs : static_cast<int64_t>(std::llround(static_cast<double>(simNs) / m_rate));
 }
 
-}  // namespace sim
+}  // namespace boardkit

@@ -1,10 +1,10 @@
-#include "sim/SimDevmem.h"
+#include "boardkit/SimDevmem.h"
 
 #include <cstdio>
 
-#include "sim/FpgaImage.h"
+#include "boardkit/FpgaImage.h"
 
-namespace sim {
+namespace boardkit {
 
 SimDevmem::SimDevmem(const std::string& imagePath, const TimeBase& time, SimHost& host)
     : QV_Devmem(imagePath), m_time(time), m_host(host) {}
@@ -48,4 +48,4 @@ void SimDevmem::Write(FACE::IOSS::CONNECTION_HANDLE_TYPE handle, FACE::IOSS::TIM
     report(text);
 }
 
-}  // namespace sim
+}  // namespace boardkit

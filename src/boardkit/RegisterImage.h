@@ -1,5 +1,5 @@
-#ifndef TESTS_SUPPORT_REGISTERIMAGE_H
-#define TESTS_SUPPORT_REGISTERIMAGE_H
+#ifndef BOARDKIT_REGISTERIMAGE_H
+#define BOARDKIT_REGISTERIMAGE_H
 
 #include <array>
 #include <cstdint>
@@ -8,28 +8,15 @@
 #include <vector>
 
 #include "FACE/QV_Devmem.h"
-#include "sim/FpgaImage.h"
-#include "support/TempDir.h"
+#include "boardkit/FpgaImage.h"
+#include "boardkit/TempDir.h"
 
-namespace testsupport {
-
-// Connection names of the FPGA's register blocks.
-namespace fpgablock {
-using sim::fpgablock::kPeripheral;
-using sim::fpgablock::kPpsSlave;
-using sim::fpgablock::kProcessor;
-using sim::fpgablock::kPtpClock;
-using sim::fpgablock::kTimestamp;
-inline std::string ptfe(uint32_t i) { return "Ptfe_Interface" + std::to_string(i); }
-inline std::string pulseGen(uint32_t i) { return "PulseGen_Interface" + std::to_string(i); }
-}  // namespace fpgablock
-
-using sim::RegisterBlock;
+namespace boardkit {
 
 // What the FPGA holds when the image is made, and where its blocks lie: as
 // ioDevicesFile names them, by default the example file of config/ (two PTFE
 // blocks; PTFE 1 does not start on a page boundary).
-struct FpgaImageContents : sim::FpgaContents {
+struct FpgaImageContents : FpgaContents {
     std::string ioDevicesFile;
     std::vector<std::string> omit;  // left out of the IO devices file the services use
 };
@@ -66,9 +53,9 @@ public:
 private:
     TempDir m_dir;
     std::string m_ioDevicesPath;
-    std::unique_ptr<sim::FpgaImage> m_image;
+    std::unique_ptr<FpgaImage> m_image;
 };
 
-}  // namespace testsupport
+}  // namespace boardkit
 
 #endif

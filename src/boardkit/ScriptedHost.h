@@ -1,5 +1,5 @@
-#ifndef TESTS_SUPPORT_FAKETIMEHOST_H
-#define TESTS_SUPPORT_FAKETIMEHOST_H
+#ifndef BOARDKIT_SCRIPTEDHOST_H
+#define BOARDKIT_SCRIPTEDHOST_H
 
 #include <deque>
 #include <functional>
@@ -11,7 +11,7 @@
 
 #include "platform/TimeHost.h"
 
-namespace testsupport {
+namespace boardkit {
 
 // A host that changes nothing: it records every call as one line and answers
 // from a script. Calls are named as the C library names them ("settimeofday",
@@ -19,7 +19,7 @@ namespace testsupport {
 // "close", "time_pps_create", "time_pps_getcap", "time_pps_getparams",
 // "time_pps_setparams", "time_pps_fetch", "system"). Safe to call from
 // several threads.
-class FakeTimeHost : public platform::TimeHost {
+class ScriptedHost : public platform::TimeHost {
 public:
     struct Edge {
         time_t sec;
@@ -89,6 +89,6 @@ private:
     std::set<int> m_open;
 };
 
-}  // namespace testsupport
+}  // namespace boardkit
 
 #endif

@@ -13,7 +13,7 @@
 
 #include "ASPN/CmdResponse.h"
 #include "ASPN/TimeCodeHelper.h"
-#include "sim/TimeBase.h"
+#include "boardkit/TimeBase.h"
 #include "support/ChildProcess.h"
 #include "support/TssTestSupport.h"
 
@@ -64,7 +64,7 @@ std::string Expand(std::string text, const std::string& dir) {
 class ToolsRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(ToolsRefusal, ExitsWithItsStatusAndSaysWhy) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     tsstest::FastRtps badDomain(kDomainRefusals);
     badDomain.domainId = "999";
     dir.write("good.xml", tsstest::FastRtps(kDomainRefusals).document());
@@ -131,7 +131,7 @@ TEST(ToolsExchange, UtcTimeSourceStampsEachWholeSecondOfTrueUtc) {
     tsstest::Collector<idl::UTCTime> got;  // outlives the peer's reader
     tsstest::Service peer("Platform", tsstest::FastRtps(kDomainUtc).document());
     auto typed = tsstest::Typed<idl::UTCTime>(peer, -1, peer.connect("UTCTime"), got.callback());
-    const sim::TimeBase timeBase(20);
+    const boardkit::TimeBase timeBase(20);
     auto source = Spawn({kSource, "--config", peer.dir.file("connections.xml"), "--count", "2", "--rate", "20",
                          "--server-id", "97", "--leap", "17", "--offset-ms", "-0.25", "--noise-ns", "1000",
                          "--bad", "2:2", "--wait-reader", "30"});
@@ -160,7 +160,7 @@ TEST(ToolsExchange, UtcTimeSourceStampsEachWholeSecondOfTrueUtc) {
         EXPECT_EQ(Ns(m.header().timestamp_valid()), Ns(m.header().timestamp_arrival()));
         // This process reads the host's UTC at boot a little apart from
         // the tool; the FPGA time of the second is the same.
-        const ASPN2::FpgaTime expected = ASPN2::fpgaTicksToTime(sim::TimeBase::ticksAt(timeBase.simAtTrueUtc(whole)));
+        const ASPN2::FpgaTime expected = ASPN2::fpgaTicksToTime(boardkit::TimeBase::ticksAt(timeBase.simAtTrueUtc(whole)));
         const int64_t expectedNs = expected.sec * 1000000000 + expected.nsec;
         EXPECT_NEAR(static_cast<double>(Ns(m.header().timestamp_valid()) - expectedNs), 0, 1e6);
         // What the tool prints for it.

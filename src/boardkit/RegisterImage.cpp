@@ -1,4 +1,4 @@
-#include "support/RegisterImage.h"
+#include "boardkit/RegisterImage.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +11,7 @@
 
 #include "FACE/QV_Config.h"
 
-namespace testsupport {
+namespace boardkit {
 
 using FACE::IOSS::CONNECTION_HANDLE_TYPE;
 using FACE::IOSS::QV_Devmem;
@@ -48,7 +48,7 @@ private:
 
 RegisterImage::RegisterImage(const FpgaImageContents& c)
     : m_ioDevicesPath(c.ioDevicesFile.empty() ? CHRONAVEL_EXAMPLE_IO_DEVICES : c.ioDevicesFile) {
-    std::vector<RegisterBlock> blocks = sim::readIoDevices(m_ioDevicesPath);
+    std::vector<RegisterBlock> blocks = boardkit::readIoDevices(m_ioDevicesPath);
     if (!c.omit.empty()) {
         std::ostringstream xml;
         xml << std::hex << std::showbase << "<QV_Configurations>\n";
@@ -63,7 +63,7 @@ RegisterImage::RegisterImage(const FpgaImageContents& c)
     // The name is new to the process: the IO service keeps the descriptor of
     // every device path it has opened.
     static std::atomic<unsigned> images{0};
-    m_image = std::make_unique<sim::FpgaImage>(m_dir.file("fpga-" + std::to_string(images++) + ".img"),
+    m_image = std::make_unique<boardkit::FpgaImage>(m_dir.file("fpga-" + std::to_string(images++) + ".img"),
                                                std::move(blocks), c);
 }
 
@@ -89,4 +89,4 @@ std::shared_ptr<QV_Devmem> RegisterImage::makeService(bool recording) {
     return service;
 }
 
-}  // namespace testsupport
+}  // namespace boardkit

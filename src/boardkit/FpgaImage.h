@@ -1,12 +1,12 @@
-#ifndef SIM_FPGAIMAGE_H
-#define SIM_FPGAIMAGE_H
+#ifndef BOARDKIT_FPGAIMAGE_H
+#define BOARDKIT_FPGAIMAGE_H
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace boardkit {
 
 // Names of the FPGA's register blocks in the IO devices file.
 namespace fpgablock {
@@ -16,6 +16,8 @@ constexpr const char* kTimestamp = "TimeStamp_Interface";
 constexpr const char* kPpsSlave = "PpsSlave_Interface";
 constexpr const char* kPtpClock = "PtpClock_Interface";
 constexpr uint32_t kSystemCountOffset = 0x80;  // in the time stamp block, 64 bits
+inline std::string ptfe(uint32_t i) { return "Ptfe_Interface" + std::to_string(i); }
+inline std::string pulseGen(uint32_t i) { return "PulseGen_Interface" + std::to_string(i); }
 }  // namespace fpgablock
 
 struct RegisterBlock {
@@ -73,6 +75,6 @@ private:
     int m_fd = -1;
 };
 
-}  // namespace sim
+}  // namespace boardkit
 
 #endif

@@ -13,7 +13,7 @@ namespace {
 // Runs Initialize on a fresh service over the document and returns what it
 // printed on both streams.
 std::string InitializeCapturing(const std::string& document, RC::Value& code, std::shared_ptr<QV_TSS>& tss) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     tss = std::make_shared<QV_TSS>("Chronavel");
     tss->Set_Reference("", std::make_shared<FACE::QV_Config>(), 0, code);
     testing::internal::CaptureStdout();

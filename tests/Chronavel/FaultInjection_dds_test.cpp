@@ -19,7 +19,7 @@ using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;
 using testing::StartsWith;
-using testsupport::FakeTimeHost;
+using boardkit::ScriptedHost;
 using testsupport::ServerRig;
 using testsupport::TimeServiceRig;
 namespace RC = FACE::RETURN_CODE_TYPE;
@@ -75,7 +75,7 @@ struct Row {
     std::string phc = "/dev/ptp0";
 };
 
-void arm(FakeTimeHost& host, const std::vector<Fault>& faults) {
+void arm(ScriptedHost& host, const std::vector<Fault>& faults) {
     for (const Fault& f : faults) {
         if (f.call.rfind("system ", 0) == 0) {
             host.answer(f.call.substr(7), f.values);
@@ -301,8 +301,8 @@ bool feed(ServerRig& rig, Participant& receiver, int i) {
 // discipline where it stood.
 TEST(ServerPeers, VanishedParticipantsAreMatchedAgainAndTheDisciplineGoesOn) {
     ServerRig::Settings settings;
-    settings.domain = 206;
-    settings.transport = "UDP";
+    settings.dds = boardkit::FastRtps(206, settings.dds.useTransport);
+    settings.dds.useTransport = "UDP";
     settings.ppsCount = "0";
     ServerRig rig(settings);
     // The rig's own participant steps aside, so that the server has no

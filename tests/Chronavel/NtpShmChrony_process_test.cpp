@@ -19,15 +19,15 @@
 #include "Chronavel/NtpShm.h"
 #include "TimeServiceRig.h"
 #include "support/ChildProcess.h"
-#include "support/TempDir.h"
+#include "boardkit/TempDir.h"
 
 // Our segments against a reader nobody here wrote: Debian's chronyd. It runs
 // privately: -x never touches the clock, it has no CAP_SYS_TIME to do so
 // anyway, and its ports, sockets, pid file and logs are its own.
 
 using testsupport::ChildProcess;
-using testsupport::NtpSegmentsGuard;
-using testsupport::TempDir;
+using boardkit::NtpSegmentsGuard;
+using boardkit::TempDir;
 
 namespace {
 
@@ -167,7 +167,7 @@ TEST(NtpShmChrony, ChronydTakesOffsetsWithTheirSignAndRefusesUnsynchronisedSampl
         const auto found = offsets.find(row.refid);
         const std::vector<double> raw = found != offsets.end() ? found->second : std::vector<double>{};
         EXPECT_EQ(row.accepted ? kRounds : 0, static_cast<int>(raw.size()))
-            << row.refid << "\n" << testsupport::readFile(dir.file("refclocks.log"));
+            << row.refid << "\n" << boardkit::readFile(dir.file("refclocks.log"));
         for (double offset : raw) {
             EXPECT_NEAR(row.offsetNs * 1e-9, offset, 1e-6) << row.refid;
         }

@@ -15,7 +15,7 @@
 #include "ASPN/HealthReporter.h"
 #include "Chronavel/Chronavel.h"
 #include "support/ChildProcess.h"
-#include "support/TempDir.h"
+#include "boardkit/TempDir.h"
 
 namespace RC = FACE::RETURN_CODE_TYPE;
 using namespace std::chrono_literals;
@@ -77,7 +77,7 @@ struct Outcome {
 };
 
 Outcome configure(Chronavel& server, const std::string& xml) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     const std::string path = dir.write("top.xml", xml);
     RC::Value code = RC::NO_ERROR;
     testing::internal::CaptureStdout();
@@ -258,7 +258,7 @@ TEST(ProcessSettings, RealtimePriorityIsClampedOrRefused) {
 }
 
 TEST(ProcessSettings, ConfiguredPriorityKeepsOnlyItsLowBits) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     const std::string path = dir.write("top.xml", document(with(serverParams(), "PRI", "300")));
     auto child = [&] {
         Chronavel server;
@@ -308,7 +308,7 @@ TEST(ProcessSettings, AffinityPinsToOneCpuAndReadsItBack) {
 }
 
 TEST(ChronavelProcess, MissingParameterEndsStartUpWithTheCheckLine) {
-    testsupport::TempDir dir;
+    boardkit::TempDir dir;
     std::vector<Param> params = serverParams();
     params.erase(params.begin() + 8);  // PARAM_4
     const std::string path = dir.write("top.xml", document(params));

@@ -155,7 +155,7 @@ TEST(TSSTypedTS, ReturnCodesOfEveryOperation) {
 }
 
 TEST(TSSExampleConfiguration, ShippedConnectionsFileGivesEveryConnectionItsType) {
-    std::string document = testsupport::readFile(CHRONAVEL_SOURCE_DIR "/config/Connections.xml");
+    std::string document = boardkit::readFile(CHRONAVEL_SOURCE_DIR "/config/Connections.xml");
     const std::size_t domain = document.find("<DomainId>") + 10;  // moved to a domain of this test's own
     document.replace(domain, document.find("</DomainId>") - domain, std::to_string(kDomainShippedFile));
     Service s("Chronavel", document);
