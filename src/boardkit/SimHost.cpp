@@ -27,7 +27,6 @@ namespace boardkit {
 namespace {
 
 constexpr int64_t kNsPerSec = 1000000000;
-constexpr const char* kChronyd = "/usr/sbin/chronyd";
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
 int64_t floorDiv(int64_t a, int64_t b) {
@@ -87,6 +86,11 @@ std::string isoTime(int64_t utcNs) {
     char date[32];
     std::strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &parts);
     return format("%s.%09ldZ", date, static_cast<long>(ts.tv_nsec));
+}
+
+std::string chronydPath() {
+    const char* chosen = std::getenv("CHRONAVEL_CHRONYD");
+    return chosen != nullptr && *chosen != '\0' ? chosen : CHRONAVEL_CHRONYD_PATH;
 }
 
 SimHost::SimHost(const TimeBase& time, SimOptions options)
@@ -338,11 +342,12 @@ void SimHost::startChronyd() {
                         << " refid SIM poll 0 dpoll 0\n";
     const std::string log = m_chronydDir + "/chronyd.out";
     // chronyd -x never sets the clock; without CAP_SYS_TIME it could not.
+    const std::string chronyd = chronydPath();
     std::vector<std::string> argv;
     if (getuid() == 0) {
-        argv = {kSetpriv, "--bounding-set", "-sys_time", kChronyd, "-4", "-x", "-d", "-u", "root", "-f", conf};
+        argv = {kSetpriv, "--bounding-set", "-sys_time", chronyd, "-4", "-x", "-d", "-u", "root", "-f", conf};
     } else {
-        argv = {kChronyd, "-U", "-4", "-x", "-d", "-f", conf};
+        argv = {chronyd, "-U", "-4", "-x", "-d", "-f", conf};
     }
     const pid_t pid = fork();
     if (pid == 0) {
@@ -366,9 +371,14 @@ void SimHost::startChronyd() {
         return;
     }
     m_chronyd = pid;
-    report(format("chronyd started (pid %d) on NTP shared-memory unit %d; ask it with: chronyc -h 127.0.0.1 "
+    // chronyc lies beside chronyd, in bin rather than sbin.
+    std::string chronyc = chronyd.substr(0, chronyd.rfind("/sbin/chronyd")) + "/bin/chronyc";
+    if (access(chronyc.c_str(), X_OK) != 0) {
+        chronyc = "chronyc";
+    }
+    report(format("chronyd started (pid %d) on NTP shared-memory unit %d; ask it with: %s -h 127.0.0.1 "
                   "-p %d -n sources; its logs: %s",
-                  static_cast<int>(pid), m_options.chronydUnit, port, m_chronydDir.c_str()));
+                  static_cast<int>(pid), m_options.chronydUnit, chronyc.c_str(), port, m_chronydDir.c_str()));
 }
 
 void SimHost::stopChronyd() {

@@ -19,6 +19,9 @@ namespace boardkit {
 void report(const std::string& text);
 // "2026-12-06T22:40:01.123456789Z"
 std::string isoTime(int64_t utcNs);
+// The chronyd that stands for ntpd: $CHRONAVEL_CHRONYD, or the one found when
+// the build was configured (scripts/fetch-chronyd.sh unpacks one privately).
+std::string chronydPath();
 
 struct SimOptions {
     int64_t clockErrorNs = 0;  // the system clock at start, against true UTC

@@ -10,15 +10,17 @@
 #include <limits>
 #include <string>
 
-#include "TimeServiceRig.h"
+#include "boardkit/NtpSegments.h"
+#include "boardkit/ProcessNtpMemory.h"
 
 using testing::HasSubstr;
 using boardkit::NtpSegmentsGuard;
 
 TEST(NtpShm, LinksTheLowestFreeUnitResetsItAndNeverStacksAttachments) {
-    NtpSegmentsGuard guard;
+    boardkit::ProcessNtpMemory memory;
     const int first = NtpSegmentsGuard::firstUnit();
     ntpshm_context context{};
+    context.memory = &memory;
     testing::internal::CaptureStdout();
     ntpshm_context_init(context, 0);
     const std::string attachOutput = testing::internal::GetCapturedStdout();
@@ -63,11 +65,11 @@ TEST(NtpShm, LinksTheLowestFreeUnitResetsItAndNeverStacksAttachments) {
     EXPECT_EQ(nullptr, rest.shm_clock);
 
     // Attaching again, quietly, replaces the attachments instead of adding some.
-    const int attached = NtpSegmentsGuard::attachments(first);
+    const int attached = memory.attachments(NtpSegmentsGuard::key(first));
     testing::internal::CaptureStdout();
     ntpshm_context_init(context, 1);
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
-    EXPECT_EQ(attached, NtpSegmentsGuard::attachments(first));
+    EXPECT_EQ(attached, memory.attachments(NtpSegmentsGuard::key(first)));
     EXPECT_FALSE(context.inUse[first]);
 }
 
@@ -75,7 +77,7 @@ TEST(NtpShm, WithoutRootUnitsZeroAndOneAreLeftAloneAndUnitTwoIsLinked) {
     if (getuid() != 0) {
         GTEST_SKIP() << "already not root: the test above covers this";
     }
-    NtpSegmentsGuard guard;
+    boardkit::ProcessNtpMemory memory;
     int pipeFds[2];
     ASSERT_EQ(0, pipe(pipeFds));
     std::fflush(stdout);
@@ -87,6 +89,7 @@ TEST(NtpShm, WithoutRootUnitsZeroAndOneAreLeftAloneAndUnitTwoIsLinked) {
         int code = 10;
         if (setgid(65534) == 0 && setuid(65534) == 0) {
             ntpshm_context context{};
+            context.memory = &memory;
             ntpshm_context_init(context, 0);
             ntpshm_session session{&context, nullptr};
             ntpshm_link_activate(session);
@@ -117,8 +120,9 @@ TEST(NtpShm, WithoutRootUnitsZeroAndOneAreLeftAloneAndUnitTwoIsLinked) {
 }
 
 TEST(NtpShm, SampleWritesEveryFieldAndRaisesCountByTwo) {
-    NtpSegmentsGuard guard;
+    boardkit::ProcessNtpMemory memory;
     ntpshm_context context{};
+    context.memory = &memory;
     ntpshm_context_init(context, 1);
     ntpshm_session session{&context, nullptr};
     ntpshm_link_activate(session);

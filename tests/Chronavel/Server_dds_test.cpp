@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "Reports.h"
 #include "ServerRig.h"
-#include "support/ChildProcess.h"
 
 using testing::ElementsAre;
 using testing::HasSubstr;
@@ -71,14 +71,12 @@ TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(0u, rig.server.timeService().getPpsWithinThresholdCount());
 
-    // N = 2: three messages settle the PPS, then the 48 steps.
-    for (int i = 0; i < 3 + 48; ++i) {
+    // N = 2: three messages settle the PPS and step the clock, two more
+    // enable the interrupt (the controller's own tests cover the schedule).
+    for (int i = 0; i < 5; ++i) {
         feed(rig, i);
     }
-    EXPECT_THAT(rig.host.commands(),
-                ElementsAre("pidof ntpd > /dev/null", "/etc/init.d/S49ntp start", "chrt -f -p 33 `pidof ntpd`",
-                            "pidof ptp4l > /dev/null", "ptp4l -f /opt/quorvane/config/linuxptp.cfg &",
-                            HasSubstr("pmc -u -b 0 ")));
+    EXPECT_THAT(rig.host.calls(), testing::Contains("settimeofday 1700000002.250000"));
     EXPECT_EQ(1u, rig.peripheralWord(ServerRig::kEnableRegister));
 
     // Commands: a ping, the time code both ways, zeroize with a failing and
@@ -160,23 +158,14 @@ TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
     EXPECT_EQ(0u, rig.peripheralWord(ServerRig::kEnableRegister));
     std::this_thread::sleep_for(300ms);
 
-    const std::string k = "Chronavel : TimeServiceController: ";
     EXPECT_THAT(texts(rig),
-                ElementsAre("2:" + k + "Zelmar NTP ntpshm_link_activate: 1", "2:Chronavel started successfully.", "2:" + k + "Bulk clock move successful",
-                            "2:" + k + "The 1PPS interrupt has been enabled",
-                            "2:" + k + "The NTP daemon has been started",
-                            "2:" + k + "The NTP daemon's priority has been changed",
-                            testing::StartsWith("2:" + k + "Set PHC clock time to 1700000037 Secs"),
-                            "2:" + k + "The PPS Slave has been enabled", "2:" + k + "The PTP daemon has been started",
-                            "3:TimeServiceController.cpp[760]:" + k +
-                                "Warning - Unable to stop program with SIGTERM: ptp4l",
-                            "3:TimeServiceController.cpp[773]:" + k +
-                                "Warning - Unable to stop program with SIGKILL: ptp4l",
+                ElementsAre(reports::linked(1), "2:Chronavel started successfully.", reports::kClockMoved,
+                            reports::kInterruptEnabled,
+                            reports::stopFailed(TimeServiceController::kSigtermFailed, "SIGTERM", "ptp4l"),
+                            reports::stopFailed(TimeServiceController::kSigkillFailed, "SIGKILL", "ptp4l"),
                             "3:Chronavel.cpp[589]:Chronavel: Chronavel.cpp (589): Error stopping time services "
                             "for START_ZEROIZE",
-                            "3:TimeServiceController.cpp[784]:Chronavel: TimeServiceController.cpp (783), "
-                            "stopService :ptp4l not running.",
-                            "2:Chronavel stopped successfully."));
+                            reports::notRunning("ptp4l"), "2:Chronavel stopped successfully."));
 
     // The stream itself: the configuration events first, one device id of
     // class 1, consecutive sequence numbers from 0.
@@ -285,18 +274,95 @@ TEST(ServerConnect, WithoutACommandConnectionNothingIsWiredButTheIoServiceAndDis
     EXPECT_EQ(1, transport.use_count()) << "the stopped reporter still holds its transport";
 }
 
-// The process as it runs on a machine without the FPGA's memory device.
-TEST(ServerProcess, WithoutDevMemTheFpgaStartFailsAfterTheTransportCameUp) {
-    if (access("/dev/mem", F_OK) == 0) {
-        GTEST_SKIP() << "/dev/mem exists here; the server must not map the host's physical memory";
+namespace {
+
+// One participant of the rest of the platform: the GNSS receiver (UTCTime)
+// or an operator (commands, replies, health events). It comes and goes.
+struct Participant : testsupport::PlatformPeer {
+    Participant(const ServerRig& rig, const std::string& name)
+        : PlatformPeer(name, ServerRig::dds(rig.settings).document()) {}
+
+    // The reply to a ping sent now, or "" after the time-out. A new
+    // participant also gets the replies the server sent before it came.
+    std::string ping(ServerRig& rig, int32_t identifier) {
+        tsstest::Send(*commands, commandOut, rig.command("BITSERVER_PING", identifier));
+        std::string reply;
+        tsstest::WaitUntil([&] {
+            for (const auto& d : replies.deliveries()) {
+                if (d.message.command_identifier() == identifier) {
+                    reply = d.message.command_response();
+                    return true;
+                }
+            }
+            return false;
+        }, 10s);
+        return reply;
     }
+
+    bool sawEvent(const std::string& text) {
+        for (const auto& d : events.deliveries()) {
+            if (d.message.eventlog().find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// Sends second i and waits until the controller has run its step.
+bool feedFrom(ServerRig& rig, Participant& receiver, int i) {
+    const auto& ts = rig.server.timeService();
+    const int32_t step = ts.getStepCounter();
+    return tsstest::Send(*receiver.utcTime, receiver.utcOut, rig.second(i)) == RC::NO_ERROR &&
+           tsstest::WaitUntil([&] { return ts.getStepCounter() != step; }, 10s);
+}
+
+}  // namespace
+
+// The receiver and the operator's panel restart while the server runs: it
+// matches each new participant, answers its ping and takes up the
+// discipline where it stood.
+TEST(ServerPeers, VanishedParticipantsAreMatchedAgainAndTheDisciplineGoesOn) {
     ServerRig::Settings settings;
-    settings.dds = boardkit::FastRtps(203, settings.dds.useTransport);
+    settings.dds = boardkit::FastRtps(206, settings.dds.useTransport);
+    settings.dds.useTransport = "UDP";
+    settings.ppsCount = "0";
     ServerRig rig(settings);
-    testsupport::ChildProcess chronavel({CHRONAVEL_PATH, rig.topLevel});
-    const int status = chronavel.wait(30s);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    EXPECT_EQ("Chronavel - Success all is well with tss\n"
-              "FPGA.cpp[171]:INVALID_MODE FpgaFace() FAILED to read FPGA number of UARTs\n",
-              chronavel.output());
+    // The rig's own participant steps aside, so that the server has no
+    // other peer while these are gone.
+    RC::Value code;
+    rig.peer.tss->Unregister_Sender(rig.utcOut, code);
+    rig.peer.tss->Unregister_Sender(rig.commandOut, code);
+    rig.peer.tss->Unregister_Callback(rig.responseIn, code);
+    rig.peer.tss->Unregister_Callback(rig.eventLogIn, code);
+    ASSERT_EQ(RC::NO_ERROR, rig.connect());
+    ASSERT_EQ(RC::NO_ERROR, rig.transition(States::START));
+
+    auto receiver = std::make_unique<Participant>(rig, "Receiver");
+    auto panel = std::make_unique<Participant>(rig, "Panel");
+    ASSERT_TRUE(receiver->matched());
+    ASSERT_TRUE(panel->matched());
+    EXPECT_EQ("Chronavel", panel->ping(rig, 1));
+    int second = 0;
+    for (; rig.server.timeService().getStepCounter() < 3; ++second) {
+        ASSERT_TRUE(feedFrom(rig, *receiver, second)) << "second " << second;
+    }
+
+    receiver.reset();
+    EXPECT_EQ("Chronavel", panel->ping(rig, 2)) << "a vanished receiver is no matter to the commands";
+    panel.reset();
+    std::this_thread::sleep_for(500ms);  // the server forgets them
+
+    panel = std::make_unique<Participant>(rig, "Panel again");
+    ASSERT_TRUE(panel->matched());
+    EXPECT_EQ("Chronavel", panel->ping(rig, 3));
+    receiver = std::make_unique<Participant>(rig, "Receiver again");
+    ASSERT_TRUE(receiver->matched());
+    second += 3;  // the receiver was gone for a few seconds
+    for (; rig.server.timeService().getStepCounter() < 20; ++second) {
+        ASSERT_TRUE(feedFrom(rig, *receiver, second)) << "second " << second;
+    }
+    EXPECT_TRUE(tsstest::WaitUntil([&] { return panel->sawEvent("The NTP daemon has been started"); }, 10s))
+        << "the new panel gets the health events";
+    EXPECT_EQ("Chronavel", panel->ping(rig, 4));
 }

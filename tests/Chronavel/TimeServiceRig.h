@@ -82,6 +82,30 @@ public:
 
     std::vector<std::string> fpgaWrites() { return std::exchange(image.writes, {}); }
 
+    // Sends healthy seconds from `next` on until the controller is about to
+    // run step k; returns the next second.
+    int runUntilStep(int32_t k, int next = 0) {
+        while (!(controller->isPpsSettled() && controller->getStepCounter() == k)) {
+            send(second(next++));
+            if (next > 1000) {
+                ADD_FAILURE() << "step " << k << " never reached";
+                break;
+            }
+        }
+        return next;
+    }
+
+    // Host calls since the last take, other than the routine PPS fetch.
+    std::vector<std::string> actions() {
+        std::vector<std::string> result;
+        for (const std::string& call : host.takeCalls()) {
+            if (call.rfind("time_pps_fetch", 0) != 0) {
+                result.push_back(call);
+            }
+        }
+        return result;
+    }
+
     Settings settings;
     boardkit::ScriptedBoard board;
     boardkit::RegisterImage& image = board.image;

@@ -14,8 +14,7 @@
 
 #include "ASPN/HealthReporter.h"
 #include "Chronavel/Chronavel.h"
-#include "support/ChildProcess.h"
-#include "boardkit/TempDir.h"
+#include "boardkit/Board.h"
 
 namespace RC = FACE::RETURN_CODE_TYPE;
 using namespace std::chrono_literals;
@@ -116,42 +115,44 @@ TEST(Configure, StoresEveryParameterWithItsConversion) {
     EXPECT_EQ(server.timeService().isDebug(), 0);
 }
 
-TEST(Configure, IntegersFollowBaseZeroAndKeepTheLowBits) {
-    const std::vector<std::pair<std::string, int>> sourceIds = {
-        {"0x60", 96}, {"010", 8}, {"96abc", 96}, {"0x1A0", 0xA0}, {"junk", 0}, {"65636", 100}};
-    for (const auto& c : sourceIds) {
+// Integers are read in base 0 and keep their low bits; booleans are
+// true/false in any case or a number.
+TEST(Configure, ConversionsOfNumbersAndFlags) {
+    const struct {
+        const char* key;
+        const char* value;
+        long long expected;
+    } rows[] = {
+        {"PARAM_2", "0x60", 96}, {"PARAM_2", "010", 8},          {"PARAM_2", "96abc", 96},
+        {"PARAM_2", "0x1A0", 0xA0}, {"PARAM_2", "junk", 0},      {"PARAM_2", "65636", 100},
+        {"PARAM_3", "0xFFFFFFFF", -1}, {"PARAM_5", "4294967297", 1}, {"PARAM_9", "-1", 0xFFFFFFFF},
+        {"Debug", "true", 1},  {"Debug", "1", 1},                {"Debug", "yes", 0},
+    };
+    for (const auto& row : rows) {
         Chronavel server;
-        EXPECT_EQ(configure(server, document(with(serverParams(), "PARAM_2", c.first))).code,
-                  RC::NO_ERROR);
-        EXPECT_EQ(server.utcTimeSourceServerId(), c.second) << c.first;
+        const Outcome result = configure(server, document(with(serverParams(), row.key, row.value)));
+        EXPECT_EQ(RC::NO_ERROR, result.code) << row.key << "=" << row.value;
+        const std::string key = row.key;
+        const long long got = key == "PARAM_2"   ? static_cast<long long>(server.utcTimeSourceServerId())
+                              : key == "PARAM_3" ? static_cast<long long>(server.ntpInterruptEnableRegister())
+                              : key == "PARAM_5" ? static_cast<long long>(server.ntpInterruptPulseSelection())
+                              : key == "PARAM_9"
+                                  ? static_cast<long long>(server.timeService().ppsCountRequiredWithinThreshold)
+                                  : static_cast<long long>(server.debug());
+        EXPECT_EQ(row.expected, got) << row.key << "=" << row.value;
+        if (std::string(row.key) == "Debug") {
+            EXPECT_EQ(server.debug() ? 1 : 0, server.timeService().isDebug());
+            // With debug on, the settings are printed.
+            EXPECT_EQ(server.debug() ? "Chronavel configuration parameters:  m_debug = 1, priority = 0, cpu = 0, "
+                                       "m_doQuietNTP = 1, m_UtcTimeSourceServerId = 96, "
+                                       "m_NTP_Interrupt_Enable_Register = -3, "
+                                       "m_NTP_Interrupt_Pulse_Select_Register = 7, "
+                                       "m_NTP_Interrupt_Pulse_Selection = 4294967295, m_phcDeviceName = /dev/ptp1, "
+                                       "m_utc2taiTimeOffset = 37.5\n"
+                                     : "",
+                      result.out);
+        }
     }
-    Chronavel wrapped;
-    configure(wrapped, document(with(with(serverParams(), "PARAM_3", "0xFFFFFFFF"), "PARAM_5",
-                                     "4294967297")));
-    EXPECT_EQ(wrapped.ntpInterruptEnableRegister(), -1);
-    EXPECT_EQ(wrapped.ntpInterruptPulseSelection(), 1u);
-    Chronavel negative;
-    configure(negative, document(with(serverParams(), "PARAM_9", "-1")));
-    EXPECT_EQ(negative.timeService().ppsCountRequiredWithinThreshold, 0xFFFFFFFFu);
-}
-
-TEST(Configure, DebugFlagFollowsTheBooleanRuleAndPrintsTheSettings) {
-    for (const char* on : {"TRUE", "true", "1"}) {
-        Chronavel server;
-        const Outcome result = configure(server, document(with(serverParams(), "Debug", on)));
-        EXPECT_TRUE(server.debug()) << on;
-        EXPECT_EQ(server.timeService().isDebug(), 1);
-        EXPECT_EQ(result.out,
-                  "Chronavel configuration parameters:  m_debug = 1, priority = 0, cpu = 0, "
-                  "m_doQuietNTP = 1, m_UtcTimeSourceServerId = 96, "
-                  "m_NTP_Interrupt_Enable_Register = -3, "
-                  "m_NTP_Interrupt_Pulse_Select_Register = 7, "
-                  "m_NTP_Interrupt_Pulse_Selection = 4294967295, m_phcDeviceName = /dev/ptp1, "
-                  "m_utc2taiTimeOffset = 37.5\n");
-    }
-    Chronavel server;
-    EXPECT_EQ(configure(server, document(with(serverParams(), "Debug", "yes"))).out, "");
-    EXPECT_FALSE(server.debug());
 }
 
 TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
@@ -191,22 +192,10 @@ TEST(Configure, MissingSystemSetReadsNoServerParameters) {
     EXPECT_EQ(code, RC::INVALID_CONFIG);
 }
 
-namespace {
-// "type:text" of every health event waiting in the reporter's queue.
-std::vector<std::string> drainEvents() {
-    std::vector<std::string> out;
-    int type = 0;
-    std::string text;
-    while (HealthReporter::Instance().Queue().pop_front(type, text, std::chrono::nanoseconds(0))) {
-        out.push_back(std::to_string(type) + ":" + text);
-    }
-    return out;
-}
-}  // namespace
 
 TEST(ServerComponent, StartAndStopOpenTheGateAndReportOnce) {
     namespace Req = FACE::LCM::Quorvane::RequestedState;
-    drainEvents();
+    boardkit::drainEvents();
     Chronavel server;
     EXPECT_EQ(server.serverName(), "Chronavel");
     RC::Value code = RC::NO_ERROR;
@@ -218,25 +207,25 @@ TEST(ServerComponent, StartAndStopOpenTheGateAndReportOnce) {
 
     server.Request_State_Transition(Req::STOP, code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
-    EXPECT_TRUE(drainEvents().empty());
+    EXPECT_TRUE(boardkit::drainEvents().empty());
 
     server.Request_State_Transition(Req::START, code);
     EXPECT_EQ(code, RC::NO_ERROR);
     server.Query_State(state, code);
     EXPECT_EQ(state, 0u);
-    EXPECT_EQ(drainEvents(), std::vector<std::string>{"2:Chronavel started successfully."});
+    EXPECT_EQ(boardkit::drainEvents(), std::vector<std::string>{"2:Chronavel started successfully."});
 
     server.Request_State_Transition(Req::START, code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
     server.Request_State_Transition(static_cast<Req::Value>(7), code);
     EXPECT_EQ(code, RC::NOT_AVAILABLE);
-    EXPECT_TRUE(drainEvents().empty());
+    EXPECT_TRUE(boardkit::drainEvents().empty());
 
     server.Request_State_Transition(Req::STOP, code);
     EXPECT_EQ(code, RC::NO_ERROR);
     server.Query_State(state, code);
     EXPECT_EQ(state, 1u);
-    EXPECT_EQ(drainEvents(), std::vector<std::string>{"2:Chronavel stopped successfully."});
+    EXPECT_EQ(boardkit::drainEvents(), std::vector<std::string>{"2:Chronavel stopped successfully."});
     server.Finalize(code);
     EXPECT_EQ(code, RC::NO_ACTION);
 }
@@ -305,22 +294,4 @@ TEST(ProcessSettings, AffinityPinsToOneCpuAndReadsItBack) {
         std::exit(ok ? 1 : 0);
     };
     EXPECT_EXIT(refused(), testing::ExitedWithCode(0), "");
-}
-
-TEST(ChronavelProcess, MissingParameterEndsStartUpWithTheCheckLine) {
-    boardkit::TempDir dir;
-    std::vector<Param> params = serverParams();
-    params.erase(params.begin() + 8);  // PARAM_4
-    const std::string path = dir.write("top.xml", document(params));
-    testsupport::ChildProcess child({CHRONAVEL_PATH, path});
-    const int status = child.wait(10s);
-    ASSERT_NE(status, -1);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
-    const std::string& out = child.output();
-    EXPECT_NE(out.find("Chronavel (91) GetConfigParameters : error or could not find setting, "
-                       "PARAM_4 (NTP_Interrupt_Pulse_Select_Register) in configuration file!\n"),
-              std::string::npos)
-        << out;
-    EXPECT_TRUE(std::regex_search(out, std::regex(":INVALID_CONFIG Configure\\(\\) failed\n")))
-        << out;
 }
