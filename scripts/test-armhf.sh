@@ -15,10 +15,11 @@
 # The suite runs in private IPC, network and mount namespaces: its NTP
 # segments, DDS traffic and /dev/shm are its own. Programs that the tests
 # start run under qemu too, through a binfmt_misc entry that lives as long
-# as this script. With a 32-bit time_t the tree's armhf chronyd stands in
-# for /usr/sbin/chronyd, since the host's reads the 96-byte NTP record, not
-# the board's 80-byte one; with a 64-bit time_t the host's chronyd is the
-# right reader, as the 96-byte layouts of ARM and x86-64 are the same.
+# as this script. With a 32-bit time_t the tests' chronyd is the tree's
+# armhf one, since the host's reads the 96-byte NTP record, not the board's
+# 80-byte one; with a 64-bit time_t the host's (unpacked privately by
+# fetch-chronyd.sh) is the right reader, as the 96-byte layouts of ARM and
+# x86-64 are the same.
 #
 #   ARMHF_CACHE  tree and qemu (default /var/cache/chronavel)
 #   QEMU_ARM     a qemu-arm of your own; before 8.0 the tests it cannot run
@@ -160,16 +161,21 @@ for bits in $time_bits; do
   cmake --build "$build" -j "$jobs"
   echo "test-armhf: built in $(took "$t0")"
   t0=$(now)
-  # A private /dev/shm, loopback with multicast, the tree's chronyd.
+  if [ "$bits" = 32 ]; then
+    export CHRONAVEL_CHRONYD="$tree/usr/sbin/chronyd"
+  else
+    CHRONAVEL_CHRONYD=$("$root/scripts/fetch-chronyd.sh")
+    export CHRONAVEL_CHRONYD
+  fi
+  # A private /dev/shm, loopback with multicast.
   unshare --ipc --net --mount --propagation private -- bash -c '
     set -e
     ip link set lo up multicast on
     ip route add 224.0.0.0/4 dev lo
     mount -t tmpfs -o mode=1777 tmpfs /dev/shm
-    if [ "$3" = 32 ] && [ -e /usr/sbin/chronyd ]; then mount --bind "$1/usr/sbin/chronyd" /usr/sbin/chronyd; fi
-    cd "$2"; shift 3
+    cd "$1"; shift
     exec ctest --output-on-failure -j "$@"' \
-    bash "$tree" "$build" "$bits" "$jobs" -E "$exclude" "$@" || status=1
+    bash "$build" "$jobs" -E "$exclude" "$@" || status=1
   echo "test-armhf: $bits-bit time_t tested in $(took "$t0")"
 done
 echo "test-armhf: $(took "$t_start") in all"

@@ -50,6 +50,46 @@ struct PlatformPeer {
         });
     }
 
+    static aspn2_msgs::idl::CommandResponse command(const std::string& text, int32_t identifier = 7,
+                                                    int32_t deviceId = 0x01630201) {
+        aspn2_msgs::idl::CommandResponse c;
+        c.header().device_id(deviceId);
+        c.command_identifier(identifier);
+        c.command_response(text);
+        return c;
+    }
+    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) { return tsstest::Send(*utcTime, utcOut, m); }
+    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::CommandResponse& c) {
+        return tsstest::Send(*commands, commandOut, c);
+    }
+
+    // The reply to a ping sent now, or "" after the time-out.
+    std::string ping(int32_t identifier) {
+        send(command("BITSERVER_PING", identifier));
+        std::string reply;
+        tsstest::WaitUntil([&] {
+            for (const auto& d : replies.deliveries()) {
+                if (d.message.command_identifier() == identifier) {
+                    reply = d.message.command_response();
+                    return true;
+                }
+            }
+            return false;
+        });
+        return reply;
+    }
+
+    bool sawEvent(const std::string& text) {
+        return tsstest::WaitUntil([&] {
+            for (const auto& d : events.deliveries()) {
+                if (d.message.eventlog().find(text) != std::string::npos) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+
     tsstest::Service peer;
     FACE::TSS::CONNECTION_ID_TYPE utcOut;
     FACE::TSS::CONNECTION_ID_TYPE commandOut;
@@ -117,18 +157,16 @@ public:
 
     aspn2_msgs::idl::UTCTime second(int i, uint32_t serverId = 96) { return board.second(i, 50.0, serverId); }
 
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) { return tsstest::Send(*utcTime, utcOut, m); }
-
-    aspn2_msgs::idl::CommandResponse command(const std::string& text, int32_t identifier = 7,
-                                             int32_t deviceId = 0x01630201) {
-        aspn2_msgs::idl::CommandResponse c;
-        c.header().device_id(deviceId);
-        c.command_identifier(identifier);
-        c.command_response(text);
-        return c;
-    }
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::CommandResponse& c) {
-        return tsstest::Send(*commands, commandOut, c);
+    // Sends second i from a peer and waits until the controller has taken it.
+    bool feed(PlatformPeer& from, int i) {
+        const auto& ts = server.timeService();
+        const bool settled = ts.isPpsSettled();
+        const int32_t step = ts.getStepCounter();
+        const uint32_t count = ts.getPpsWithinThresholdCount();
+        return from.send(second(i)) == FACE::RETURN_CODE_TYPE::NO_ERROR && tsstest::WaitUntil([&] {
+                   return settled ? ts.getStepCounter() != step
+                                  : (ts.isPpsSettled() || ts.getPpsWithinThresholdCount() != count);
+               });
     }
 
     static std::vector<std::string> drain() { return boardkit::drainEvents(); }

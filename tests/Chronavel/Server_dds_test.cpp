@@ -36,18 +36,6 @@ std::vector<std::string> texts(ServerRig& rig) {
     return result;
 }
 
-// Sends second i and waits until the controller has taken it.
-void feed(ServerRig& rig, int i) {
-    const auto& ts = rig.server.timeService();
-    const bool settled = ts.isPpsSettled();
-    const int32_t step = ts.getStepCounter();
-    const uint32_t count = ts.getPpsWithinThresholdCount();
-    ASSERT_EQ(RC::NO_ERROR, rig.send(rig.second(i)));
-    ASSERT_TRUE(tsstest::WaitUntil([&] {
-        return settled ? ts.getStepCounter() != step : (ts.isPpsSettled() || ts.getPpsWithinThresholdCount() != count);
-    })) << "second " << i;
-}
-
 }  // namespace
 
 TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
@@ -74,7 +62,7 @@ TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
     // N = 2: three messages settle the PPS and step the clock, two more
     // enable the interrupt (the controller's own tests cover the schedule).
     for (int i = 0; i < 5; ++i) {
-        feed(rig, i);
+        ASSERT_TRUE(rig.feed(rig, i)) << "second " << i;
     }
     EXPECT_THAT(rig.host.calls(), testing::Contains("settimeofday 1700000002.250000"));
     EXPECT_EQ(1u, rig.peripheralWord(ServerRig::kEnableRegister));
@@ -274,51 +262,6 @@ TEST(ServerConnect, WithoutACommandConnectionNothingIsWiredButTheIoServiceAndDis
     EXPECT_EQ(1, transport.use_count()) << "the stopped reporter still holds its transport";
 }
 
-namespace {
-
-// One participant of the rest of the platform: the GNSS receiver (UTCTime)
-// or an operator (commands, replies, health events). It comes and goes.
-struct Participant : testsupport::PlatformPeer {
-    Participant(const ServerRig& rig, const std::string& name)
-        : PlatformPeer(name, ServerRig::dds(rig.settings).document()) {}
-
-    // The reply to a ping sent now, or "" after the time-out. A new
-    // participant also gets the replies the server sent before it came.
-    std::string ping(ServerRig& rig, int32_t identifier) {
-        tsstest::Send(*commands, commandOut, rig.command("BITSERVER_PING", identifier));
-        std::string reply;
-        tsstest::WaitUntil([&] {
-            for (const auto& d : replies.deliveries()) {
-                if (d.message.command_identifier() == identifier) {
-                    reply = d.message.command_response();
-                    return true;
-                }
-            }
-            return false;
-        }, 10s);
-        return reply;
-    }
-
-    bool sawEvent(const std::string& text) {
-        for (const auto& d : events.deliveries()) {
-            if (d.message.eventlog().find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-// Sends second i and waits until the controller has run its step.
-bool feedFrom(ServerRig& rig, Participant& receiver, int i) {
-    const auto& ts = rig.server.timeService();
-    const int32_t step = ts.getStepCounter();
-    return tsstest::Send(*receiver.utcTime, receiver.utcOut, rig.second(i)) == RC::NO_ERROR &&
-           tsstest::WaitUntil([&] { return ts.getStepCounter() != step; }, 10s);
-}
-
-}  // namespace
-
 // The receiver and the operator's panel restart while the server runs: it
 // matches each new participant, answers its ping and takes up the
 // discipline where it stood.
@@ -338,31 +281,31 @@ TEST(ServerPeers, VanishedParticipantsAreMatchedAgainAndTheDisciplineGoesOn) {
     ASSERT_EQ(RC::NO_ERROR, rig.connect());
     ASSERT_EQ(RC::NO_ERROR, rig.transition(States::START));
 
-    auto receiver = std::make_unique<Participant>(rig, "Receiver");
-    auto panel = std::make_unique<Participant>(rig, "Panel");
+    const std::string dds = ServerRig::dds(rig.settings).document();
+    auto receiver = std::make_unique<testsupport::PlatformPeer>("Receiver", dds);
+    auto panel = std::make_unique<testsupport::PlatformPeer>("Panel", dds);
     ASSERT_TRUE(receiver->matched());
     ASSERT_TRUE(panel->matched());
-    EXPECT_EQ("Chronavel", panel->ping(rig, 1));
+    EXPECT_EQ("Chronavel", panel->ping(1));
     int second = 0;
     for (; rig.server.timeService().getStepCounter() < 3; ++second) {
-        ASSERT_TRUE(feedFrom(rig, *receiver, second)) << "second " << second;
+        ASSERT_TRUE(rig.feed(*receiver, second)) << "second " << second;
     }
 
     receiver.reset();
-    EXPECT_EQ("Chronavel", panel->ping(rig, 2)) << "a vanished receiver is no matter to the commands";
+    EXPECT_EQ("Chronavel", panel->ping(2)) << "a vanished receiver is no matter to the commands";
     panel.reset();
     std::this_thread::sleep_for(500ms);  // the server forgets them
 
-    panel = std::make_unique<Participant>(rig, "Panel again");
+    panel = std::make_unique<testsupport::PlatformPeer>("Panel again", dds);
     ASSERT_TRUE(panel->matched());
-    EXPECT_EQ("Chronavel", panel->ping(rig, 3));
-    receiver = std::make_unique<Participant>(rig, "Receiver again");
+    EXPECT_EQ("Chronavel", panel->ping(3));
+    receiver = std::make_unique<testsupport::PlatformPeer>("Receiver again", dds);
     ASSERT_TRUE(receiver->matched());
     second += 3;  // the receiver was gone for a few seconds
     for (; rig.server.timeService().getStepCounter() < 20; ++second) {
-        ASSERT_TRUE(feedFrom(rig, *receiver, second)) << "second " << second;
+        ASSERT_TRUE(rig.feed(*receiver, second)) << "second " << second;
     }
-    EXPECT_TRUE(tsstest::WaitUntil([&] { return panel->sawEvent("The NTP daemon has been started"); }, 10s))
-        << "the new panel gets the health events";
-    EXPECT_EQ("Chronavel", panel->ping(rig, 4));
+    EXPECT_TRUE(panel->sawEvent("The NTP daemon has been started")) << "the new panel gets the health events";
+    EXPECT_EQ("Chronavel", panel->ping(4));
 }
