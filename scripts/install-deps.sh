@@ -7,7 +7,7 @@ PACKAGES=(
   g++ cmake make pkg-config git
   libfastrtps-dev libfastcdr-dev libtinyxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  pps-tools
+  pps-tools iproute2
   cyclonedds-dev cyclonedds-tools
   clang libclang-rt-dev
   # What chronyd links; chrony itself is unpacked privately (fetch-chronyd.sh).
