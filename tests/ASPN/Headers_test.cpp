@@ -1,9 +1,11 @@
 // What goes into message headers: device ids, the command and response
-// builder, FPGA time and the time code.
+// builder, FPGA time and the time code, and the stamping path's heap use.
 #include "ASPN/CmdResponse.h"
 #include "ASPN/TimeCodeHelper.h"
 #include "boardkit/FpgaSession.h"
 #include "boardkit/RegisterImage.h"
+#include "platform/FPGA.h"
+#include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,8 @@ using namespace std::chrono_literals;
 using Message = CmdResponse::Message;
 
 namespace {
+
+int* volatile g_escape = nullptr;
 
 Message command(const std::string& text) {
     Message cmd;
@@ -163,4 +167,28 @@ TEST(TimeCode, StampsCarryTheirTimeCodeAndCopiesKeepEveryField) {
     aspn2_msgs::idl::header back;
     copyHeader_fromTo(plain, back);
     EXPECT_EQ(fields(original), fields(back));
+}
+
+// The listener threads read the counter, stamp every message they send and
+// drive control registers: after the first use none of it may touch the heap.
+TEST(StampAllocation, CounterStampsAndRegisterAccessesDoNotAllocate) {
+    boardkit::FpgaImageContents contents;
+    contents.systemCount = 5 * 58982400;
+    boardkit::RegisterImage image(contents);
+    boardkit::FpgaSession session(image);
+    FpgaFace& fpga = FpgaFace::Instance();
+    aspn2_msgs::idl::header message;
+    setToVandToA_fromFpgaTicks(fpga.fpga_get_SystemCount(), message);  // first use
+    const uint64_t before = testsupport::allocationCount();
+    for (int i = 0; i < 1000; ++i) {
+        setToVandToA_fromFpgaTicks(static_cast<uint64_t>(i) << 50, message);
+        fpga.fpga_set_periph_control(i % 16, i + fpga.fpga_pulsegen_adjust_Int_phase(0, 3));
+        fpga.setUartDelay(i % 4u, 115200.0, 10.0, 2.0);
+        setToVandToA_fromFpgaTicks(fpga.fpga_get_SystemCount(), message);
+    }
+    EXPECT_EQ(before, testsupport::allocationCount());
+    EXPECT_EQ(4, message.timestamp_valid().sec()) << "the counter was read";
+    g_escape = new int(1);  // the counter itself works
+    delete g_escape;
+    EXPECT_EQ(before + 1, testsupport::allocationCount());
 }
