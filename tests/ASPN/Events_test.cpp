@@ -123,6 +123,7 @@ TEST(HealthReporter, LocationPrefixClampedTypesAndConfigEvents) {
         reporter.SendEvent(file, line, static_cast<EventTypes::eEventType>(type), "t");
         expected.push_back(event);
     }
+    reporter.SendEvent("a.cpp", 1, EventTypes::eStatus, "dropped");  // the queue holds ten
     EXPECT_THROW(reporter.SendEvent(nullptr, 1, EventTypes::eFault, "x"), std::logic_error);
     reporter.SendConfigEvent("//identity/a");
     reporter.ReplaceConfigEvent("//identity/c", reporter.SendConfigEvent("//identity/b"));
