@@ -35,7 +35,7 @@
 
 #include "ServerOnFakePlatform.h"
 #include "boardkit/UtcMessages.h"
-#include "support/TssTestSupport.h"
+#include "boardkit/DdsPeer.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ int child(const std::string& role, const std::string& transport, int readyFd) {
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
     int received = 0;
     boardkit::NtpSegmentsGuard segments;
-    const tsstest::FastRtps dds = benchsupport::Dds(kDomain, transport);
+    const boardkit::FastRtps dds = benchsupport::Dds(kDomain, transport);
     if (role == "server") {
         benchsupport::ServerOnFakePlatform server(dds);
         const std::string failed = server.start();
@@ -63,14 +63,14 @@ int child(const std::string& role, const std::string& transport, int readyFd) {
         return sigwait(&term, &received);
     }
     namespace idl = aspn2_msgs::idl;
-    tsstest::Service bare("Bare", dds.document());
+    boardkit::Service bare("Bare", dds.document());
     const auto eventLog = bare.connect("EventLog"), command = bare.connect("Command"),
                response = bare.connect("Response"), utcTime = bare.connect("UTCTime");
     const auto ignore = [](auto, auto, const auto&, const auto&, const auto&, auto&) {};
-    const auto events = tsstest::Typed<idl::EventLog>(bare, eventLog);
-    const auto commands = tsstest::Typed<idl::CommandResponse>(bare, response, command, ignore);
-    const auto times = tsstest::Typed<idl::UTCTime>(bare, -1, utcTime, ignore);
-    if (bare.initialized != tsstest::RC::NO_ERROR || write(readyFd, "R", 1) != 1) {
+    const auto events = boardkit::Typed<idl::EventLog>(bare, eventLog);
+    const auto commands = boardkit::Typed<idl::CommandResponse>(bare, response, command, ignore);
+    const auto times = boardkit::Typed<idl::UTCTime>(bare, -1, utcTime, ignore);
+    if (bare.initialized != boardkit::RC::NO_ERROR || write(readyFd, "R", 1) != 1) {
         std::fprintf(stderr, "server_idle_bench: the bare participant failed\n");
         return 1;
     }

@@ -38,7 +38,7 @@
 
 #include "ServerOnFakePlatform.h"
 #include "boardkit/UtcMessages.h"
-#include "support/TssTestSupport.h"
+#include "boardkit/DdsPeer.h"
 
 namespace {
 
@@ -100,14 +100,14 @@ public:
           m_writer("Writer", document(domain, transport)),
           m_bare("Bare", document(domain, transport)) {}
     ~Case() {
-        tsstest::RC::Value code;
+        boardkit::RC::Value code;
         m_bare.tss->Unregister_Callback(m_bareIn, code);
     }
 
     // Connected, matched and in steady state; or what went wrong.
     std::string prepare() {
-        if (m_peer.initialized != tsstest::RC::NO_ERROR || m_writer.initialized != tsstest::RC::NO_ERROR ||
-            m_bare.initialized != tsstest::RC::NO_ERROR) {
+        if (m_peer.initialized != boardkit::RC::NO_ERROR || m_writer.initialized != boardkit::RC::NO_ERROR ||
+            m_bare.initialized != boardkit::RC::NO_ERROR) {
             return "a DDS participant could not be made";
         }
         const std::string failed = m_server.start();
@@ -115,26 +115,26 @@ public:
             return failed + " failed";
         }
         m_serverOut = m_peer.connect("UTCTime");
-        m_serverTs = tsstest::Typed<UTCTime>(m_peer, m_serverOut);
+        m_serverTs = boardkit::Typed<UTCTime>(m_peer, m_serverOut);
         m_plainOut = m_writer.connect("PlainUTCTime");
-        m_plainTs = tsstest::Typed<UTCTime>(m_writer, m_plainOut);
+        m_plainTs = boardkit::Typed<UTCTime>(m_writer, m_plainOut);
         m_bareIn = m_bare.connect("PlainUTCTime");
-        m_bareTs = tsstest::Typed<UTCTime>(m_bare, -1, m_bareIn,
+        m_bareTs = boardkit::Typed<UTCTime>(m_bare, -1, m_bareIn,
                                            [this](int64_t, int64_t, const UTCTime& m, const FACE::TSS::HEADER_TYPE&,
-                                                  const FACE::TSS::QoS_EVENT_TYPE&, tsstest::RC::Value&) {
+                                                  const FACE::TSS::QoS_EVENT_TYPE&, boardkit::RC::Value&) {
                                                m_arrivedAt.store(nowNs(), std::memory_order_relaxed);
                                                m_arrived.store(m.header().seq_num(), std::memory_order_release);
                                            });
-        auto& toServer = tsstest::At(*m_peer.tss, m_serverOut);
-        if (!tsstest::WaitMatched(*m_writer.tss, m_plainOut, *m_bare.tss, m_bareIn) ||
-            !tsstest::WaitUntil([&] { return toServer.publisherListener()->matched() > 0; })) {
+        auto& toServer = boardkit::At(*m_peer.tss, m_serverOut);
+        if (!boardkit::WaitMatched(*m_writer.tss, m_plainOut, *m_bare.tss, m_bareIn) ||
+            !boardkit::WaitUntil([&] { return toServer.publisherListener()->matched() > 0; })) {
             return "the endpoints never matched";
         }
         const TimeServiceController& ts = m_server.server.timeService();
         while (!(ts.isPpsSettled() && ts.getStepCounter() >= benchsupport::kSteadyStep)) {
             const int32_t step = ts.getStepCounter();
             if (m_next > 200 || !send(*m_serverTs, m_serverOut, m_server.second(m_next++)) ||
-                !tsstest::WaitUntil([&] { return ts.getStepCounter() != step; })) {
+                !boardkit::WaitUntil([&] { return ts.getStepCounter() != step; })) {
                 return "the controller never reached its steady state";
             }
         }
@@ -173,18 +173,18 @@ public:
 
 private:
     static std::string document(uint32_t domain, const std::string& transport) {
-        const tsstest::FastRtps dds = benchsupport::Dds(domain, transport);
-        return tsstest::Document(dds.set() + tsstest::Connection("UTCTime", "UTCTime") +
-                                 tsstest::Connection("PlainUTCTime", "UTCTime"));
+        const boardkit::FastRtps dds = benchsupport::Dds(domain, transport);
+        return boardkit::Document(dds.set() + boardkit::Connection("UTCTime", "UTCTime") +
+                                 boardkit::Connection("PlainUTCTime", "UTCTime"));
     }
     static bool send(FACE::TSS::TypedTS<UTCTime>& ts, FACE::TSS::CONNECTION_ID_TYPE id, const UTCTime& m) {
-        return tsstest::Send(ts, id, m) == tsstest::RC::NO_ERROR;
+        return boardkit::Send(ts, id, m) == boardkit::RC::NO_ERROR;
     }
 
     benchsupport::ServerOnFakePlatform m_server;
-    tsstest::Service m_peer, m_writer, m_bare;
+    boardkit::Service m_peer, m_writer, m_bare;
     FACE::TSS::CONNECTION_ID_TYPE m_serverOut = -1, m_plainOut = -1, m_bareIn = -1;
-    tsstest::TypedPtr<UTCTime> m_serverTs, m_plainTs, m_bareTs;
+    boardkit::TypedPtr<UTCTime> m_serverTs, m_plainTs, m_bareTs;
     std::atomic<int64_t> m_arrived{-1};
     std::atomic<int64_t> m_arrivedAt{0};
     int m_next = 0, m_nextPlain = 0;

@@ -17,94 +17,9 @@
 
 namespace testsupport {
 
-// A participant of the rest of the platform, on its own DDS participant: it
-// publishes UTCTime and commands, and reads replies and the EventLog.
-struct PlatformPeer {
-    PlatformPeer(const std::string& name, const std::string& document)
-        : peer(name, document),
-          utcOut(peer.connect("UTCTime")),
-          commandOut(peer.connect("Command")),
-          responseIn(peer.connect("Response")),
-          eventLogIn(peer.connect("EventLog")),
-          utcTime(tsstest::Typed<aspn2_msgs::idl::UTCTime>(peer, utcOut)),
-          commands(tsstest::Typed<aspn2_msgs::idl::CommandResponse>(peer, commandOut, responseIn,
-                                                                  replies.callback())),
-          eventLogs(tsstest::Typed<aspn2_msgs::idl::EventLog>(peer, -1, eventLogIn, events.callback())) {}
-
-    // The readers must not call into the collectors once gone.
-    ~PlatformPeer() {
-        FACE::RETURN_CODE_TYPE::Value code;
-        peer.tss->Unregister_Callback(responseIn, code);
-        peer.tss->Unregister_Callback(eventLogIn, code);
-    }
-
-    // Until the server's endpoints and this peer's have found each other.
-    bool matched() {
-        auto& utc = tsstest::At(*peer.tss, utcOut);
-        auto& cmd = tsstest::At(*peer.tss, commandOut);
-        auto& rsp = tsstest::At(*peer.tss, responseIn);
-        auto& log = tsstest::At(*peer.tss, eventLogIn);
-        return tsstest::WaitUntil([&] {
-            return utc.publisherListener()->matched() > 0 && cmd.publisherListener()->matched() > 0 &&
-                   rsp.subscriberListener()->matched() > 0 && log.subscriberListener()->matched() > 0;
-        });
-    }
-
-    static aspn2_msgs::idl::CommandResponse command(const std::string& text, int32_t identifier = 7,
-                                                    int32_t deviceId = 0x01630201) {
-        aspn2_msgs::idl::CommandResponse c;
-        c.header().device_id(deviceId);
-        c.command_identifier(identifier);
-        c.command_response(text);
-        return c;
-    }
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) { return tsstest::Send(*utcTime, utcOut, m); }
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::CommandResponse& c) {
-        return tsstest::Send(*commands, commandOut, c);
-    }
-
-    // The reply to a ping sent now, or "" after the time-out.
-    std::string ping(int32_t identifier) {
-        send(command("BITSERVER_PING", identifier));
-        std::string reply;
-        tsstest::WaitUntil([&] {
-            for (const auto& d : replies.deliveries()) {
-                if (d.message.command_identifier() == identifier) {
-                    reply = d.message.command_response();
-                    return true;
-                }
-            }
-            return false;
-        });
-        return reply;
-    }
-
-    bool sawEvent(const std::string& text) {
-        return tsstest::WaitUntil([&] {
-            for (const auto& d : events.deliveries()) {
-                if (d.message.eventlog().find(text) != std::string::npos) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-
-    tsstest::Service peer;
-    FACE::TSS::CONNECTION_ID_TYPE utcOut;
-    FACE::TSS::CONNECTION_ID_TYPE commandOut;
-    FACE::TSS::CONNECTION_ID_TYPE responseIn;
-    FACE::TSS::CONNECTION_ID_TYPE eventLogIn;
-    tsstest::Collector<aspn2_msgs::idl::CommandResponse> replies;
-    tsstest::Collector<aspn2_msgs::idl::EventLog> events;
-    tsstest::TypedPtr<aspn2_msgs::idl::UTCTime> utcTime;
-    tsstest::TypedPtr<aspn2_msgs::idl::CommandResponse> commands;
-    tsstest::TypedPtr<aspn2_msgs::idl::EventLog> eventLogs;
-};
-
 // The whole server in this process, on a scripted board, with a second
 // DDS participant standing for the rest of the platform.
-class ServerRig : public PlatformPeer {
+class ServerRig : public boardkit::PlatformPeer {
 public:
     static constexpr int64_t kUtcBase = boardkit::ScriptedBoard::kUtcBase;
     using Settings = boardkit::ServerSettings;
@@ -158,7 +73,7 @@ public:
     aspn2_msgs::idl::UTCTime second(int i, uint32_t serverId = 96) { return board.second(i, 50.0, serverId); }
 
     // Sends second i from a peer and waits until the controller has taken it.
-    bool feed(PlatformPeer& from, int i) {
+    bool feed(boardkit::PlatformPeer& from, int i) {
         const auto& ts = server.timeService();
         const bool settled = ts.isPpsSettled();
         const int32_t step = ts.getStepCounter();

@@ -282,8 +282,8 @@ TEST(ServerPeers, VanishedParticipantsAreMatchedAgainAndTheDisciplineGoesOn) {
     ASSERT_EQ(RC::NO_ERROR, rig.transition(States::START));
 
     const std::string dds = ServerRig::dds(rig.settings).document();
-    auto receiver = std::make_unique<testsupport::PlatformPeer>("Receiver", dds);
-    auto panel = std::make_unique<testsupport::PlatformPeer>("Panel", dds);
+    auto receiver = std::make_unique<boardkit::PlatformPeer>("Receiver", dds);
+    auto panel = std::make_unique<boardkit::PlatformPeer>("Panel", dds);
     ASSERT_TRUE(receiver->matched());
     ASSERT_TRUE(panel->matched());
     EXPECT_EQ("Chronavel", panel->ping(1));
@@ -297,10 +297,10 @@ TEST(ServerPeers, VanishedParticipantsAreMatchedAgainAndTheDisciplineGoesOn) {
     panel.reset();
     std::this_thread::sleep_for(500ms);  // the server forgets them
 
-    panel = std::make_unique<testsupport::PlatformPeer>("Panel again", dds);
+    panel = std::make_unique<boardkit::PlatformPeer>("Panel again", dds);
     ASSERT_TRUE(panel->matched());
     EXPECT_EQ("Chronavel", panel->ping(3));
-    receiver = std::make_unique<testsupport::PlatformPeer>("Receiver again", dds);
+    receiver = std::make_unique<boardkit::PlatformPeer>("Receiver again", dds);
     ASSERT_TRUE(receiver->matched());
     second += 3;  // the receiver was gone for a few seconds
     for (; rig.server.timeService().getStepCounter() < 20; ++second) {
