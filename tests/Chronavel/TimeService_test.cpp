@@ -388,6 +388,19 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyIfItWasEverCaptured) {
     }
 }
 
+// The settimeofday value carries again later; the NTP sample must itself.
+TEST(TimeServiceFeed, NanosecondsThatRoundUpCarryIntoTheSecond) {
+    TimeServiceRig::Settings settings;
+    settings.required = 0;
+    TimeServiceRig rig(settings);
+    rig.initialize();
+    const int next = rig.runUntilStep(22);
+    rig.send(rig.second(next, 999999999.6));
+    const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
+    EXPECT_EQ(TimeServiceRig::kUtcBase + next + 1, shm.clockTimeStampSec);
+    EXPECT_EQ(0u, shm.clockTimeStampNSec);
+}
+
 // Once the bring-up is over, a second costs a fetch and a shared-memory
 // write: nothing on the heap.
 TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
