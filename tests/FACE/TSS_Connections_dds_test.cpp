@@ -103,7 +103,14 @@ TEST(TSSInitialize, AcceptedSettingsReachTheParticipantAndItsEndpoints) {
     ASSERT_TRUE(connection.isPublisher() && connection.isSubscriber());
     const auto& pub = connection.publisher()->getAttributes();
     const auto& sub = connection.subscriber()->getAttributes();
-    EXPECT_EQ(sub.topic.historyQos.depth, 8);  // "010" is octal
+    for (const eprosima::fastrtps::TopicAttributes* t : {&pub.topic, &sub.topic}) {
+        EXPECT_EQ(t->topicName.to_string() + " " + t->topicDataType.to_string(), "UTCTime aspn2_msgs::idl::UTCTime");
+        EXPECT_EQ(t->historyQos.kind, dds::KEEP_LAST_HISTORY_QOS);
+        EXPECT_EQ(t->historyQos.depth, 8);  // "010" is octal
+        EXPECT_EQ(t->resourceLimitsQos.max_samples, 8);
+        EXPECT_EQ(t->resourceLimitsQos.max_instances, 1);
+        EXPECT_EQ(t->resourceLimitsQos.max_samples_per_instance, 8);
+    }
     EXPECT_EQ(pub.qos.m_reliability.kind, dds::BEST_EFFORT_RELIABILITY_QOS);
     EXPECT_EQ(sub.qos.m_reliability.kind, dds::BEST_EFFORT_RELIABILITY_QOS);
     EXPECT_EQ(sub.qos.m_durability.kind, dds::TRANSIENT_LOCAL_DURABILITY_QOS);
