@@ -1,8 +1,121 @@
+#include <fastrtps/participant/Participant.h>
+
+#include <tuple>
+
 #include "support/TssTestSupport.h"
 
 using namespace tsstest;
 using testing::HasSubstr;
 namespace dds = eprosima::fastdds::dds;
+
+namespace {
+
+// A settings document with one field changed.
+std::string With(const char* transport, std::string FastRtps::*field, const char* value) {
+    FastRtps f(kDomainLowerCaseUdp, transport);
+    f.*field = value;
+    return Document(f.set());
+}
+
+}  // namespace
+
+TEST(TSSInitialize, RefusedConfigurationsSayWhyAndLeaveEveryOperationUnavailable) {
+    QV_TSS unreferenced("Chronavel");
+    RC::Value code;
+    unreferenced.Initialize("connections.xml", code);
+    EXPECT_EQ(code, RC::NOT_AVAILABLE);
+    unreferenced.Set_Reference("", nullptr, 0, code);
+    EXPECT_EQ(code, RC::INVALID_PARAM);
+
+    const std::tuple<std::string, const char*, RC::Value> cases[] = {  // document, printed, code
+        {"", "CFR:4 Configuration ", RC::NOT_AVAILABLE},  // no file
+        {Document(Connection("UTCTime", "UTCTime")), "CFR:4 Domain FastRtps was not available\n", RC::NOT_AVAILABLE},
+        // Required even when the transport does not use it.
+        {With("SHM", &FastRtps::tcpPort, ""), "WARNING - Parameter TcpPort not found\n", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::domainId, "12abc"), "Parameter DomainId", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::domainId, "0x100000000"), "Parameter DomainId", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::domainId, "09"), "Parameter DomainId", RC::INVALID_CONFIG},
+        // Beyond 232 the library's port arithmetic overflows and it ends the process.
+        {With("UDP", &FastRtps::domainId, "233"), "Parameter DomainId", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::historyDepth, "0"), "Parameter HistoryDepth", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::historyDepth, "5 samples"), "Parameter HistoryDepth", RC::INVALID_CONFIG},
+        {With("SHM", &FastRtps::tcpPort, "65536"), "Parameter TcpPort", RC::INVALID_CONFIG},
+        // Transport names are compared exactly: "udp" adds no transport,
+        // and a participant without one cannot be made.
+        {With("SHM", &FastRtps::useTransport, "udp"), "Error creating participant Chronavel\n", RC::INVALID_CONFIG},
+        {With("TCP_Server", &FastRtps::tcpAddress, "localhost"), "localhost", RC::INVALID_CONFIG},
+        {With("TCP_Client", &FastRtps::tcpAddress, "localhost"), "localhost", RC::INVALID_CONFIG},
+    };
+    for (const auto& [document, printed, expected] : cases) {
+        SCOPED_TRACE(document);
+        boardkit::TempDir dir;
+        auto tss = std::make_shared<QV_TSS>("Chronavel");
+        for (RC::Value first : {RC::NO_ERROR, RC::NOT_AVAILABLE}) {  // the first one is kept
+            tss->Set_Reference("", std::make_shared<FACE::QV_Config>(), 0, code);
+            EXPECT_EQ(code, first);
+        }
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        tss->Initialize(document.empty() ? dir.file("absent.xml").c_str() : dir.write("c.xml", document).c_str(), code);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_THAT(out + testing::internal::GetCapturedStderr(), HasSubstr(printed));
+        EXPECT_EQ(code, expected);
+        EXPECT_EQ(tss->participant(), nullptr);
+        CONNECTION_ID_TYPE id = 0;
+        FACE::TSS::MESSAGE_SIZE_TYPE size = 0;
+        tss->Create_Connection("UTCTime", -1, id, size, code);
+        EXPECT_EQ(code, RC::NOT_AVAILABLE);
+        for (auto call : {&QV_TSS::Destroy_Connection, &QV_TSS::Unregister_Sender, &QV_TSS::Unregister_Callback}) {
+            ((*tss).*call)(0, code);
+            EXPECT_EQ(code, RC::NOT_AVAILABLE);
+        }
+        FACE::TSS::Details::QV_TypedTS<idl::UTCTime> typed;
+        typed.Register_Sender(0, code);
+        EXPECT_EQ(code, RC::NOT_AVAILABLE);  // no service yet
+        typed.Set_Reference("", tss, 0, code);
+        typed.Register_Sender(0, code);
+        EXPECT_EQ(code, RC::NOT_AVAILABLE);  // an uninitialized one
+    }
+}
+
+// Numbers take base prefixes, up to the highest domain with ports; the
+// settings reach the endpoints, and a second Initialize changes nothing.
+TEST(TSSInitialize, AcceptedSettingsReachTheParticipantAndItsEndpoints) {
+    FastRtps f(0);
+    f.domainId = "0xE8";  // 232
+    f.historyDepth = "010";  // octal
+    f.useBestEffort = "TRUE";
+    f.backFillHistory = "1";
+    f.tcpPort = " 0x1F90 ";
+    Service s("Chronavel", f);
+    ASSERT_EQ(s.initialized, RC::NO_ERROR);
+    eprosima::fastrtps::Participant* participant = s.tss->participant();
+    EXPECT_EQ(participant->getAttributes().domainId, 232u);
+    EXPECT_EQ(s.tss->settings().tcpPort, 8080);
+    RC::Value code;
+    s.tss->Initialize("other.xml", code);
+    EXPECT_EQ(code, RC::NO_ACTION);
+    EXPECT_EQ(s.tss->participant(), participant);
+
+    const CONNECTION_ID_TYPE id = s.connect("UTCTime");
+    const auto typed = Typed<idl::UTCTime>(s, id, id, [](auto&&...) {});
+    const QV_TSS::Connection_t& connection = At(*s.tss, id);
+    ASSERT_TRUE(connection.isPublisher() && connection.isSubscriber());
+    const auto& pub = connection.publisher()->getAttributes();
+    const auto& sub = connection.subscriber()->getAttributes();
+    for (const eprosima::fastrtps::TopicAttributes* t : {&pub.topic, &sub.topic}) {
+        EXPECT_EQ(t->topicName.to_string() + " " + t->topicDataType.to_string(), "UTCTime aspn2_msgs::idl::UTCTime");
+        EXPECT_EQ(t->historyQos.kind, dds::KEEP_LAST_HISTORY_QOS);
+        EXPECT_EQ(t->historyQos.depth, 8);  // "010" is octal
+        EXPECT_EQ(t->resourceLimitsQos.max_samples, 8);
+        EXPECT_EQ(t->resourceLimitsQos.max_instances, 1);
+        EXPECT_EQ(t->resourceLimitsQos.max_samples_per_instance, 8);
+    }
+    EXPECT_EQ(pub.qos.m_reliability.kind, dds::BEST_EFFORT_RELIABILITY_QOS);
+    EXPECT_EQ(sub.qos.m_reliability.kind, dds::BEST_EFFORT_RELIABILITY_QOS);
+    EXPECT_EQ(sub.qos.m_durability.kind, dds::TRANSIENT_LOCAL_DURABILITY_QOS);
+    EXPECT_EQ(FACE::TSS::Listeners::ReaderQosElements(sub)[2].value.str(), "BEST_EFFORT_RELIABILITY_QOS");
+}
 
 TEST(TSSCreateConnection, MissingOrUnknownConfigurationCreatesNothing) {
     Service s("Chronavel",
@@ -15,20 +128,17 @@ TEST(TSSCreateConnection, MissingOrUnknownConfigurationCreatesNothing) {
     ASSERT_EQ(s.initialized, RC::NO_ERROR);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(s.connect("NoPubSub", RC::INVALID_CONFIG), -1);
-    EXPECT_EQ(s.connect("NoTopicType", RC::INVALID_CONFIG), -1);
-    EXPECT_EQ(s.connect("NotInTheFile", RC::INVALID_CONFIG), -1);
-    EXPECT_EQ(s.connect("Bad", RC::INVALID_CONFIG), -1);
+    for (const char* name : {"NoPubSub", "NoTopicType", "NotInTheFile", "Bad"}) {
+        EXPECT_EQ(s.connect(name, RC::INVALID_CONFIG), -1);
+    }
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_THAT(out, HasSubstr("WARNING - Parameter PubSubType not found\n"));
     EXPECT_THAT(out, HasSubstr("WARNING - Parameter TopicType not found\n"));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Connection Bad: unknown PubSubType utctimePubSubType\n");
-    // None of the refused ones took an id.
-    EXPECT_EQ(s.connect("UTCTime"), 0);
+    EXPECT_EQ(s.connect("UTCTime"), 0);  // none of the refused ones took an id
     EXPECT_EQ(s.connect("Misnamed"), 1);
 
-    // A topic type that is not the registered name of its type gets no
-    // endpoints.
+    // A topic type that is not the registered name of its type gets no endpoints.
     auto typed = Typed<idl::UTCTime>(s);
     RC::Value code;
     testing::internal::CaptureStderr();
@@ -42,126 +152,56 @@ TEST(TSSCreateConnection, MissingOrUnknownConfigurationCreatesNothing) {
     EXPECT_FALSE(At(*s.tss, 1).isPublisher() || At(*s.tss, 1).isSubscriber());
 }
 
-TEST(TSSEndpoints, CreatedEndpointsCarryTheQosTable) {
-    struct Case {
-        const char* bestEffort;
-        const char* backFill;
-        dds::ReliabilityQosPolicyKind reliability;
-        dds::DurabilityQosPolicyKind readerDurability;
-        const char* reliabilityText;  // as read callbacks are told
-    };
-    const Case cases[] = {
-        {"false", "false", dds::RELIABLE_RELIABILITY_QOS, dds::VOLATILE_DURABILITY_QOS, "RELIABLE_RELIABILITY_QOS"},
-        {"TRUE", "1", dds::BEST_EFFORT_RELIABILITY_QOS, dds::TRANSIENT_LOCAL_DURABILITY_QOS,
-         "BEST_EFFORT_RELIABILITY_QOS"},
-    };
-    for (const Case& c : cases) {
-        FastRtps f(kDomainQosAttributes);
-        f.historyDepth = "7";
-        f.useBestEffort = c.bestEffort;
-        f.backFillHistory = c.backFill;
-        Service s("Chronavel", f);
-        const CONNECTION_ID_TYPE id = s.connect("UTCTime");
-        const auto typed = Typed<idl::UTCTime>(s, id, id, [](auto&&...) {});
-        const QV_TSS::Connection_t& connection = At(*s.tss, id);
-        ASSERT_TRUE(connection.isPublisher() && connection.isSubscriber());
-        const auto& pub = connection.publisher()->getAttributes();
-        const auto& sub = connection.subscriber()->getAttributes();
-        for (const eprosima::fastrtps::TopicAttributes* t : {&pub.topic, &sub.topic}) {
-            EXPECT_EQ(t->topicName.to_string(), "UTCTime");
-            EXPECT_EQ(t->topicDataType.to_string(), "aspn2_msgs::idl::UTCTime");
-            EXPECT_EQ(t->historyQos.kind, dds::KEEP_LAST_HISTORY_QOS);
-            EXPECT_EQ(t->historyQos.depth, 7);
-            EXPECT_EQ(t->resourceLimitsQos.max_samples, 7);
-            EXPECT_EQ(t->resourceLimitsQos.max_instances, 1);
-            EXPECT_EQ(t->resourceLimitsQos.max_samples_per_instance, 7);
-        }
-        EXPECT_EQ(pub.qos.m_reliability.kind, c.reliability) << c.bestEffort;
-        EXPECT_EQ(sub.qos.m_reliability.kind, c.reliability) << c.bestEffort;
-        // Writers keep their history for late joiners in every case.
-        EXPECT_EQ(pub.qos.m_durability.kind, dds::TRANSIENT_LOCAL_DURABILITY_QOS);
-        EXPECT_EQ(sub.qos.m_durability.kind, c.readerDurability) << c.backFill;
-        EXPECT_EQ(FACE::TSS::Listeners::ReaderQosElements(sub)[2].value.str(), c.reliabilityText);
-    }
-}
-
 TEST(TSSTypedTS, ReturnCodesOfEveryOperation) {
     Collector<idl::CommandResponse> got;
     Service s("Chronavel", FastRtps(kDomainTypedCodes));
     ASSERT_EQ(s.initialized, RC::NO_ERROR);
-    const char* names[] = {"EventLog", "Command", "Response", "UTCTime"};
-    for (CONNECTION_ID_TYPE id = 0; id < 4; ++id) {
-        EXPECT_EQ(s.connect(names[id]), id);
-    }
-    EXPECT_EQ(s.connect("Command"), 1);  // the same name is the same connection
     const CONNECTION_ID_TYPE eventLog = 0, command = 1, response = 2;
-    RC::Value code;
+    const char* names[] = {"EventLog", "Command", "Response"};
+    for (CONNECTION_ID_TYPE id : {eventLog, command, response, command}) {
+        EXPECT_EQ(s.connect(names[id]), id);  // the same name is the same connection
+    }
     auto ev = std::make_shared<FACE::TSS::Details::QV_TypedTS<idl::EventLog>>();
-    ev->Set_Reference("", nullptr, 0, code);
-    EXPECT_EQ(code, RC::INVALID_PARAM);
-    ev->Set_Reference("", s.tss, 0, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-    ev->Set_Reference("", std::make_shared<QV_TSS>("Other"), 0, code);
-    EXPECT_EQ(code, RC::NOT_AVAILABLE);  // the first one is kept
     auto cmd = Typed<idl::CommandResponse>(s);
-
-    ev->Register_Sender(eventLog, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-    ev->Register_Sender(eventLog, code);
-    EXPECT_EQ(code, RC::NO_ACTION);
-    cmd->Register_Callback(command, got.callback(), code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-    cmd->Register_Callback(command, got.callback(), code);
-    EXPECT_EQ(code, RC::NO_ACTION);
-    cmd->Register_Callback(response, FACE::TSS::Read_Callback<idl::CommandResponse>(), code);
-    EXPECT_EQ(code, RC::INVALID_PARAM);
+    RC::Value code;
+    // Each operation, as the code it returns.
+    auto reference = [&](std::shared_ptr<FACE::TSS::Base> r) { return ev->Set_Reference("", r, 0, code), code; };
+    auto sender = [&](CONNECTION_ID_TYPE id) { return ev->Register_Sender(id, code), code; };
+    auto reader = [&](CONNECTION_ID_TYPE id, FACE::TSS::Read_Callback<idl::CommandResponse> callback) {
+        return cmd->Register_Callback(id, callback, code), code;
+    };
+    auto unsend = [&](CONNECTION_ID_TYPE id) { return s.tss->Unregister_Sender(id, code), code; };
+    auto unread = [&](CONNECTION_ID_TYPE id) { return s.tss->Unregister_Callback(id, code), code; };
+    EXPECT_EQ(reference(nullptr), RC::INVALID_PARAM);
+    EXPECT_EQ(reference(s.tss), RC::NO_ERROR);
+    EXPECT_EQ(reference(std::make_shared<QV_TSS>("Other")), RC::NOT_AVAILABLE);  // the first one is kept
+    EXPECT_EQ(sender(eventLog), RC::NO_ERROR);
+    EXPECT_EQ(sender(eventLog), RC::NO_ACTION);
+    EXPECT_EQ(reader(command, got.callback()), RC::NO_ERROR);
+    EXPECT_EQ(reader(command, got.callback()), RC::NO_ACTION);
+    EXPECT_EQ(reader(response, nullptr), RC::INVALID_PARAM);
     EXPECT_FALSE(At(*s.tss, response).isSubscriber());
     EXPECT_EQ(Send(*cmd, command, Sample<idl::CommandResponse>(1)), RC::NOT_AVAILABLE);  // subscriber only
-
-    // Ids outside the 32-bit range must not wrap onto connection 0.
-    for (CONNECTION_ID_TYPE bad : {int64_t{4}, int64_t{7}, int64_t{-1}, int64_t{-7}, int64_t{1} << 32,
-                                   (int64_t{1} << 32) + 1}) {
+    // Ids outside the 32-bit range must not wrap onto connection 0 or 1.
+    for (CONNECTION_ID_TYPE bad : {int64_t{3}, int64_t{-1}, int64_t{1} << 32, (int64_t{1} << 32) + 1}) {
         EXPECT_EQ(Send(*ev, bad, Event(1, "x")), RC::INVALID_PARAM) << bad;
-        ev->Register_Sender(bad, code);
-        EXPECT_EQ(code, RC::INVALID_PARAM) << bad;
-        cmd->Register_Callback(bad, got.callback(), code);
-        EXPECT_EQ(code, RC::INVALID_PARAM) << bad;
-        s.tss->Unregister_Sender(bad, code);
-        EXPECT_EQ(code, RC::INVALID_PARAM) << bad;
-        s.tss->Unregister_Callback(bad, code);
-        EXPECT_EQ(code, RC::INVALID_PARAM) << bad;
+        EXPECT_EQ(sender(bad), RC::INVALID_PARAM) << bad;
+        EXPECT_EQ(reader(bad, got.callback()), RC::INVALID_PARAM) << bad;
+        EXPECT_EQ(unsend(bad), RC::INVALID_PARAM) << bad;
+        EXPECT_EQ(unread(bad), RC::INVALID_PARAM) << bad;
     }
     EXPECT_EQ(Send(*ev, eventLog, Event(1, "sent")), RC::NO_ERROR);
-
     // Unregistering the side that is not there leaves the other in place.
-    s.tss->Unregister_Sender(command, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
+    EXPECT_EQ(unsend(command), RC::NO_ERROR);
     EXPECT_TRUE(At(*s.tss, command).isSubscriber());
-    s.tss->Unregister_Callback(command, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
+    EXPECT_EQ(unread(command), RC::NO_ERROR);
     EXPECT_FALSE(At(*s.tss, command).isSubscriber());
-    s.tss->Unregister_Sender(eventLog, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
+    EXPECT_EQ(unsend(eventLog), RC::NO_ERROR);
     EXPECT_EQ(Send(*ev, eventLog, Event(2, "gone")), RC::NOT_AVAILABLE);
-
     // Destroying keeps the connection usable, and endpoints come back.
     s.tss->Destroy_Connection(eventLog, code);
     EXPECT_EQ(code, RC::NO_ERROR);
-    ev->Register_Sender(eventLog, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
+    EXPECT_EQ(sender(eventLog), RC::NO_ERROR);
     EXPECT_EQ(Send(*ev, eventLog, Event(3, "again")), RC::NO_ERROR);
-    cmd->Register_Callback(command, got.callback(), code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-}
-
-TEST(TSSExampleConfiguration, ShippedConnectionsFileGivesEveryConnectionItsType) {
-    std::string document = boardkit::readFile(CHRONAVEL_SOURCE_DIR "/config/Connections.xml");
-    const std::size_t domain = document.find("<DomainId>") + 10;  // moved to a domain of this test's own
-    document.replace(domain, document.find("</DomainId>") - domain, std::to_string(kDomainShippedFile));
-    Service s("Chronavel", document);
-    ASSERT_EQ(s.initialized, RC::NO_ERROR);
-    for (const char* name : {"EventLog", "Command", "Response", "UTCTime"}) {
-        const QV_TSS::Connection_t& connection = At(*s.tss, s.connect(name));
-        EXPECT_EQ(connection.topicType(), connection.type()->getName()) << name;
-    }
+    EXPECT_EQ(reader(command, got.callback()), RC::NO_ERROR);
 }
