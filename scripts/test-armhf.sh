@@ -29,6 +29,9 @@
 #   TIME_BITS    the builds to make and test (default "32 64")
 #   CMAKE_ARGS   extra arguments for cmake
 #
+# With --prepare as the first argument it only makes the tree and fetches
+# qemu (what comes from the network), so that CI can do that while it builds.
+#
 # Exit status: 0 all passed, 1 a build or test failed, 3 this machine cannot
 # host the run (no Debian mirror, no binfmt_misc, no namespaces), said why.
 set -euo pipefail
@@ -46,6 +49,11 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=ARMHF_CACHE,QEMU_ARM,BUILD_DIR,TIME_BITS,CMAKE_ARGS "$0" "$@"
 fi
 export DEBIAN_FRONTEND=noninteractive LC_ALL=C
+prepare_only=false
+if [ "${1:-}" = "--prepare" ]; then
+  prepare_only=true
+  shift
+fi
 cannot() { echo "test-armhf: cannot run on this machine: $*" >&2; exit 3; }
 now() { date +%s; }
 took() { echo "$(( $(now) - $1 )) s"; }
@@ -116,6 +124,11 @@ if [ "$(cat "$tree/.chronavel-tree" 2>/dev/null)" != "$stamp" ]; then
   echo "$stamp" >"$tree.new/.chronavel-tree"
   mv "$tree.new" "$tree"
   echo "test-armhf: armhf tree $tree made ($(took "$t0"))"
+fi
+
+if $prepare_only; then
+  echo "test-armhf: tree and qemu ready ($(took "$t_start"))"
+  exit 0
 fi
 
 # ---- binfmt_misc: the programs the tests start run under qemu too ----
