@@ -1,34 +1,19 @@
+#include <fastrtps/Domain.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "aspn2_msgs/PubSubTypes.h"
 #include "support/TssTestSupport.h"
 
 using namespace tsstest;
 using FACE::TSS::Listeners::GuidToUid;
+using eprosima::fastrtps::rtps::SerializedPayload_t;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-using QosTexts = std::vector<std::pair<std::string, std::string>>;
-
-QosTexts ReaderQos(const char* durability) {
-    return {{"DurabilityQosPolicy", durability},
-            {"LivelinessQosPolicy", "AUTOMATIC_LIVELINESS_QOS"},
-            {"ReliabilityQosPolicy", "RELIABLE_RELIABILITY_QOS"}};
-}
-
-int64_t RealtimeNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-struct TransportCase {
-    const char* sender;
-    const char* receiver;
-    uint32_t domain;
-};
-
-void PrintTo(const TransportCase& c, std::ostream* os) { *os << c.sender; }
-
-class TSSExchange : public testing::TestWithParam<TransportCase> {};
+int64_t RealtimeNs() { return std::chrono::system_clock::now().time_since_epoch() / std::chrono::nanoseconds(1); }
 
 // The connections of the shipped file, with the participant's settings replaced.
 std::string Shipped(const FastRtps& f) {
@@ -40,15 +25,15 @@ std::string Shipped(const FastRtps& f) {
 // Over the shipped connections, one side sends the three message types and
 // the other replies to the command from inside its read callback, as the
 // server does. The event's text is far beyond the advertised size of its type.
-void Exchange(const TransportCase& tc) {
+void Exchange(const std::string& sender) {
     Collector<idl::CommandResponse> commands;  // outlives the reader that calls it
     auto collect = commands.callback();
     std::atomic<RC::Value> replyCode{RC::NOT_AVAILABLE};
-    FastRtps fa(tc.domain, tc.sender);
+    FastRtps fa(sender == "SHM" ? kDomainExchangeShm : sender == "UDP" ? kDomainExchangeUdp : kDomainExchangeTcp,
+                sender);
     fa.tcpPort = std::to_string(FreeTcpPort());
     FastRtps fb = fa;
-    fb.useTransport = tc.receiver;
-
+    fb.useTransport = sender == "TCP_Server" ? "TCP_Client" : sender;
     // The receiver (the TCP client) comes first: the library's TCP discovery
     // now and then stalls for good when a client joins a server that is
     // already running, which is not what this test is about.
@@ -69,9 +54,7 @@ void Exchange(const TransportCase& tc) {
     ASSERT_TRUE(utc.matched() && ev.matched() && rsp.matched() && cmd.matched());
 
     std::string text(100000, ' ');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        text[i] = static_cast<char>('a' + i % 26);
-    }
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
     const idl::UTCTime time = Sample<idl::UTCTime>(1);
     const idl::CommandResponse command = Sample<idl::CommandResponse>(2);
     const idl::EventLog event = Event(3, text);
@@ -89,11 +72,13 @@ void Exchange(const TransportCase& tc) {
         EXPECT_EQ(d[0].transactionId, 1);  // the writer's first sequence number
         EXPECT_EQ(d[0].header.source_uid, GuidToUid(At(*link.a.tss, link.ia).publisher()->getGuid()));
         EXPECT_EQ(d[0].header.destination_uid, GuidToUid(At(*link.b.tss, link.ib).subscriber()->getGuid()));
-        // The writer stamps the sample when it is written (1 ms of slack
-        // for the library's fixed-point time).
+        // Stamped when written (1 ms of slack for the library's fixed-point time).
         EXPECT_GE(d[0].header.source_timestamp, before - 1000000) << link.ib;
         EXPECT_LE(d[0].header.source_timestamp, RealtimeNs() + 1000000) << link.ib;
-        EXPECT_EQ(d[0].qos, ReaderQos("VOLATILE_DURABILITY_QOS"));
+        EXPECT_EQ(d[0].qos, (std::vector<std::pair<std::string, std::string>>{
+                                {"DurabilityQosPolicy", "VOLATILE_DURABILITY_QOS"},
+                                {"LivelinessQosPolicy", "AUTOMATIC_LIVELINESS_QOS"},
+                                {"ReliabilityQosPolicy", "RELIABLE_RELIABILITY_QOS"}}));
     };
     check(utc, utc.got, time);
     check(ev, ev.got, event);
@@ -104,13 +89,29 @@ void Exchange(const TransportCase& tc) {
     EXPECT_EQ(replyCode.load(), RC::NO_ERROR);
 }
 
+class TSSExchange : public testing::TestWithParam<std::string> {};
+
+// The real type under its real name, except that whatever bytes it is
+// given go on the wire: a faulty or hostile peer.
+struct RawType : aspn2_msgs::idl::TopicType<idl::CommandResponse> {
+    bool serialize(void* data, SerializedPayload_t* payload) override {
+        const Bytes& bytes = *static_cast<const Bytes*>(data);
+        if (bytes.size() > payload->max_size) return false;
+        std::memcpy(payload->data, bytes.data(), bytes.size());
+        payload->length = static_cast<uint32_t>(bytes.size());
+        payload->encapsulation = CDR_LE;
+        return true;
+    }
+    std::function<uint32_t()> getSerializedSizeProvider(void* data) override {
+        return [data] { return static_cast<uint32_t>(static_cast<const Bytes*>(data)->size()); };
+    }
+};
+
 }  // namespace
 
 TEST_P(TSSExchange, EveryFieldHeaderAndQosArriveIntactBothWays) {
-    const TransportCase& tc = GetParam();
-    if (std::string(tc.sender) != "TCP_Server") {
-        Exchange(tc);
-        return;
+    if (GetParam() != "TCP_Server") {
+        return Exchange(GetParam());
     }
     // A TCP client looks for its server among the first four participants
     // of the server's process only. In a process of its own the server is
@@ -118,62 +119,15 @@ TEST_P(TSSExchange, EveryFieldHeaderAndQosArriveIntactBothWays) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            // The copy's failures go where the death test shows them.
-            dup2(STDERR_FILENO, STDOUT_FILENO);
-            Exchange(tc);
+            dup2(STDERR_FILENO, STDOUT_FILENO);  // the copy's failures go where the death test shows them
+            Exchange(GetParam());
             std::exit(testing::Test::HasFailure() ? 1 : 0);
         },
         testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, TSSExchange,
-                         testing::Values(TransportCase{"SHM", "SHM", kDomainExchangeShm},
-                                         TransportCase{"UDP", "UDP", kDomainExchangeUdp},
-                                         TransportCase{"TCP_Server", "TCP_Client", kDomainExchangeTcp}),
-                         [](const testing::TestParamInfo<TransportCase>& info) { return info.param.sender; });
-
-// Writers keep their last samples for late readers, but only readers that
-// ask for back-fill get them.
-TEST(TSSHistory, LateBackFillReaderGetsTheLastSamplesAndVolatileOneNone) {
-    Collector<idl::EventLog> late;
-    Collector<idl::EventLog> current;
-    FastRtps f(kDomainBackFill);
-    f.historyDepth = "3";
-    Service writer("Writer", f);
-    f.backFillHistory = "true";
-    Service backFill("BackFill", f);
-    f.backFillHistory = "false";
-    Service fresh("Fresh", f);
-    const CONNECTION_ID_TYPE id = writer.connect("EventLog");
-    ASSERT_EQ(backFill.connect("EventLog"), id);
-    ASSERT_EQ(fresh.connect("EventLog"), id);
-    const auto out = Typed<idl::EventLog>(writer, id);
-    for (int i = 1; i <= 5; ++i) {
-        ASSERT_EQ(Send(*out, id, Event(i, "event " + std::to_string(i))), RC::NO_ERROR);
-    }
-    const auto inBackFill = Typed<idl::EventLog>(backFill, -1, id, late.callback());
-    const auto inFresh = Typed<idl::EventLog>(fresh, -1, id, current.callback());
-    ASSERT_TRUE(WaitMatched(*writer.tss, id, *fresh.tss, id));
-    ASSERT_TRUE(WaitUntil([&] { return At(*writer.tss, id).publisherListener()->matched() == 2; }));
-
-    // The back-filled history comes first; a sample written after that
-    // shows what the volatile reader gets: that sample and nothing before.
-    ASSERT_TRUE(late.waitFor(3));
-    ASSERT_EQ(Send(*out, id, Event(6, "event 6")), RC::NO_ERROR);
-    ASSERT_TRUE(late.waitFor(4));
-    ASSERT_TRUE(current.waitFor(1));
-    std::vector<std::string> lateTexts;
-    for (const auto& d : late.deliveries()) {
-        lateTexts.push_back(d.message.eventlog());
-        EXPECT_EQ(d.qos, ReaderQos("TRANSIENT_LOCAL_DURABILITY_QOS"));
-    }
-    EXPECT_EQ(lateTexts, (std::vector<std::string>{"event 3", "event 4", "event 5", "event 6"}));
-    EXPECT_EQ(late.deliveries().front().transactionId, 3);
-    const auto d = current.deliveries();
-    ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d[0].message.eventlog(), "event 6");
-    EXPECT_EQ(d[0].transactionId, 6);
-}
+INSTANTIATE_TEST_SUITE_P(Transports, TSSExchange, testing::Values("SHM", "UDP", "TCP_Server"),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 TEST(TSSGuidToUid, EntityIdIsReadBigEndianAndNeverNegative) {
     eprosima::fastrtps::rtps::GUID_t guid;
@@ -181,4 +135,90 @@ TEST(TSSGuidToUid, EntityIdIsReadBigEndianAndNeverNegative) {
     const eprosima::fastrtps::rtps::octet id[4] = {0xFF, 0xEE, 0xDD, 0xC2};
     std::copy(id, id + 4, guid.entityId.value);
     EXPECT_EQ(GuidToUid(guid), int64_t{0xFFEEDDC2});
+}
+
+TEST(TSSBadInput, UndecodablePayloadsAreDroppedAndLaterSamplesStillArrive) {
+    RawType raw;  // outlives the peer's participant, as does its listener
+    FACE::TSS::Listeners::PublisherListenerBase peerListener("Peer");
+    Collector<idl::CommandResponse> got;
+    FastRtps f(kDomainCorrupted, "UDP");
+    f.historyDepth = "20";
+    Service s("Chronavel", f), peer("Peer", f);
+    const CONNECTION_ID_TYPE id = s.connect("Command");
+    const auto in = Typed<idl::CommandResponse>(s, -1, id, got.callback());
+    ASSERT_TRUE(eprosima::fastrtps::Domain::registerType(peer.tss->participant(), &raw));
+    eprosima::fastrtps::Publisher* writer = eprosima::fastrtps::Domain::createPublisher(
+        peer.tss->participant(),
+        FACE::TSS::Details::MakePublisherAttributes(peer.tss->settings(), "Command", raw.getName()), &peerListener);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return peerListener.matched() > 0 && At(*s.tss, id).subscriberListener()->matched() > 0; }));
+
+    idl::CommandResponse good = Sample<idl::CommandResponse>(11);
+    good.command_response("QUERY_VERSIONING");
+    aspn2_msgs::idl::CommandResponsePubSubType type;
+    SerializedPayload_t payload(type.m_typeSize);
+    ASSERT_TRUE(type.serialize(&good, &payload));
+    const Bytes valid(payload.data, payload.data + payload.length);
+    ASSERT_EQ(valid.size(), 4u + 56u + 4u + 17u);  // the string's length is at 60
+    auto withLength = [&](uint32_t length) {
+        Bytes bytes = valid;
+        std::memcpy(&bytes[60], &length, sizeof length);  // little-endian host, CDR_LE payload
+        return bytes;
+    };
+    Bytes otherEncoding = valid;
+    otherEncoding[1] = 0x02;  // parameter-list encapsulation
+    // Truncated, a string far longer than the payload, a string just past
+    // its end, a foreign encoding and the encapsulation alone.
+    for (Bytes bad : {Bytes(valid.begin(), valid.begin() + 30), withLength(0x7FFFFFF0u), withLength(40u),
+                      otherEncoding, Bytes(valid.begin(), valid.begin() + 4)}) {
+        ASSERT_TRUE(writer->write(&bad));
+    }
+    for (std::size_t n = 1; n <= 2; ++n) {
+        Bytes copy = valid;
+        ASSERT_TRUE(writer->write(&copy));
+        ASSERT_TRUE(got.waitFor(n));
+    }
+    const auto d = got.deliveries();
+    ASSERT_EQ(d.size(), 2u);
+    ExpectSame(d[0].message, good);
+    EXPECT_EQ(d[0].transactionId, 6);  // the five before it were taken and dropped
+    EXPECT_EQ(d[1].transactionId, 7);
+}
+
+// A callback that throws must not unwind into the library's receive thread,
+// and a flood must not stall the reader: the last sample still arrives.
+TEST(TSSBadInput, ThrowingCallbacksAndBurstsNeitherCrashNorStallTheReader) {
+    std::atomic<int> calls{0};
+    std::atomic<int64_t> lastTransaction{0};
+    std::atomic<bool> ordered{true};
+    Collector<idl::EventLog> last;
+    auto collect = last.callback();
+    FastRtps f(kDomainHighRate, "UDP");
+    f.historyDepth = "4";
+    Service a("A", f), b("B", f);
+    Link<idl::EventLog> link(a, b, "EventLog", [&, collect](auto c, auto t, const idl::EventLog& m, const auto& h,
+                                                             const auto& q, auto& rc) {
+        ordered = ordered && t > lastTransaction.exchange(t);
+        const int call = ++calls;
+        if (call == 1) throw std::runtime_error("first sample refused");
+        if (call == 2) throw 42;
+        if (m.eventlog() == "last") collect(c, t, m, h, q, rc);
+    });
+    ASSERT_TRUE(link.matched());
+    testing::internal::CaptureStderr();
+    for (const char* text : {"first", "second", "third"}) EXPECT_EQ(link.send(Event(0, text)), RC::NO_ERROR);
+    // One thread calls the reader, so the third call follows the second's report.
+    const bool called = WaitUntil([&] { return calls == 3; });
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(called);
+    EXPECT_THAT(err, testing::HasSubstr("Participant B read callback of connection 0 failed: first sample refused"));
+    EXPECT_THAT(err, testing::HasSubstr("failed: unknown exception"));
+
+    const int burst = 3000;
+    for (int i = 0; i < burst; ++i) ASSERT_EQ(link.send(Event(i, "burst")), RC::NO_ERROR) << i;
+    ASSERT_EQ(link.send(Event(burst, "last")), RC::NO_ERROR);
+    ASSERT_TRUE(last.waitFor(1, std::chrono::seconds(30)));
+    EXPECT_EQ(last.deliveries()[0].transactionId, burst + 4);
+    EXPECT_TRUE(ordered.load());
 }

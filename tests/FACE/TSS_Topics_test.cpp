@@ -1,12 +1,6 @@
-// The topic registry: each message's key makes its topic data type, with
-// the advertised sizes and properties; no other key matches.
-
 #include "FACE/TSS_Topics.h"
 
 #include <gtest/gtest.h>
-
-#include <cstddef>
-#include <string>
 
 #include "aspn2_msgs/Messages.h"
 
@@ -22,7 +16,6 @@ struct Row {
 };
 
 #define ROW_(Name, maxBody, plain) {#Name, &aspn2_msgs::idl::Name::getMaxCdrSerializedSize, maxBody, plain}
-
 // Every message a connection may name, with its largest body (strings of
 // 255 characters, sequences of 100 elements) and whether it holds neither
 // string, sequence nor enum.
@@ -39,7 +32,6 @@ const Row kMessages[] = {
     ROW_(GPSCryptoStatus, 2052, false), ROW_(AssuranceState, 48, false), ROW_(PlatformDynamics, 1296, true),
     ROW_(TimeSync, 64, true), ROW_(SVStatus, 2449, false), ROW_(ForwardReverseStatus, 52, false),
 };
-
 #undef ROW_
 
 TEST(TopicRegistry, EveryKeyMakesTheTypeOfItsMessageWithItsSizes) {
