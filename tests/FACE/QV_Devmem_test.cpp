@@ -75,7 +75,7 @@ TEST_F(Devmem, AccessesTouchExactlyTheirAlignedBytesInsideTheWindow) {
         for (uint32_t at : {0x8u, 0x10u, 0x18u}) image.poke(kWindow, at, 64, fill);
         ASSERT_EQ(RC::NO_ERROR, write(h, 0x10, width, pattern));
         EXPECT_EQ((pattern & mask) | (fill & ~mask), image.peek(kWindow, 0x10, 64)) << int(width);
-        EXPECT_EQ(std::make_pair(fill, fill), std::make_pair(image.peek(kWindow, 0x8, 64), image.peek(kWindow, 0x18, 64)));
+        EXPECT_EQ(std::make_tuple(fill, fill), std::make_tuple(image.peek(kWindow, 0x8, 64), image.peek(kWindow, 0x18, 64)));
         p.value = ~0ull;
         ASSERT_EQ(RC::NO_ERROR, read(h, 0x10, width));
         EXPECT_EQ(pattern & mask, p.value) << int(width);
@@ -83,7 +83,7 @@ TEST_F(Devmem, AccessesTouchExactlyTheirAlignedBytesInsideTheWindow) {
     image.poke(kWindow, 0x3FC, 32, 0xDEADBEEFu);
     ASSERT_EQ(RC::NO_ERROR, read(h, 0x3FC, 32));
     EXPECT_EQ(0xDEADBEEFu, p.value);
-    EXPECT_EQ(std::make_pair(RC::NO_ERROR, RC::NO_ERROR), std::make_pair(read(h, 0x3F8, 64), read(h, 0x3FF, 8)));
+    EXPECT_EQ(std::make_tuple(RC::NO_ERROR, RC::NO_ERROR), std::make_tuple(read(h, 0x3F8, 64), read(h, 0x3FF, 8)));
     // Past the end, odd widths, misaligned, and ends that wrap in 32 bits.
     const std::pair<uint32_t, uint8_t> refused[] = {
         {0x3FD, 32}, {0x400, 8}, {0x3FC, 64},       {0, 24},          {0, 0},           {1, 16},
@@ -112,7 +112,7 @@ TEST_F(Devmem, OneMappingPerNameResizedOnlyWhileClosed) {
     ASSERT_EQ(RC::NO_ERROR, read(h, 0xFC, 32));
     EXPECT_EQ(0x600DF00Du, p.value);
     // Aligned accesses that start inside a window of odd size, the second ending past it.
-    EXPECT_EQ(std::make_pair(RC::NO_ERROR, RC::NO_ACTION), std::make_pair(read(h, 0x100, 16), read(h, 0x100, 32)));
+    EXPECT_EQ(std::make_tuple(RC::NO_ERROR, RC::NO_ACTION), std::make_tuple(read(h, 0x100, 16), read(h, 0x100, 32)));
     service.reset();
     EXPECT_EQ(0, image.mappings());
 }

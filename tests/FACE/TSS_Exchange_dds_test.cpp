@@ -26,8 +26,6 @@ std::string Shipped(const FastRtps& f) {
 // the other replies to the command from inside its read callback, as the
 // server does. The event's text is far beyond the advertised size of its type.
 void Exchange(const std::string& sender) {
-    Collector<idl::CommandResponse> commands;  // outlives the reader that calls it
-    auto collect = commands.callback();
     std::atomic<RC::Value> replyCode{RC::NOT_AVAILABLE};
     FastRtps fa(sender == "SHM" ? kDomainExchangeShm : sender == "UDP" ? kDomainExchangeUdp : kDomainExchangeTcp,
                 sender);
@@ -39,14 +37,12 @@ void Exchange(const std::string& sender) {
     // already running, which is not what this test is about.
     Service b("Receiver", Shipped(fb));
     Service a("Sender", Shipped(fa));
-    ASSERT_EQ(a.initialized, RC::NO_ERROR);
-    ASSERT_EQ(b.initialized, RC::NO_ERROR);
     Link<idl::UTCTime> utc(a, b, "UTCTime");
     Link<idl::EventLog> ev(a, b, "EventLog");
     Link<idl::CommandResponse> rsp(b, a, "Response");
-    Link<idl::CommandResponse> cmd(a, b, "Command", [&, collect](auto id, auto t, const idl::CommandResponse& m,
-                                                                  const auto& h, const auto& q, auto& rc) {
-        collect(id, t, m, h, q, rc);
+    Link<idl::CommandResponse> cmd(a, b, "Command", [&](auto id, auto t, const idl::CommandResponse& m,
+                                                         const auto& h, const auto& q, auto& rc) {
+        cmd.got.callback()(id, t, m, h, q, rc);
         idl::CommandResponse reply = m;
         reply.command_response(m.command_response() + "_PASS");
         replyCode = rsp.send(reply);
@@ -59,13 +55,11 @@ void Exchange(const std::string& sender) {
     const idl::CommandResponse command = Sample<idl::CommandResponse>(2);
     const idl::EventLog event = Event(3, text);
     const int64_t before = RealtimeNs();
-    EXPECT_EQ(utc.send(time), RC::NO_ERROR);
-    EXPECT_EQ(cmd.send(command), RC::NO_ERROR);
-    EXPECT_EQ(ev.send(event), RC::NO_ERROR);
-
-    auto check = [&](auto& link, auto& in, const auto& sent) {
-        ASSERT_TRUE(in.waitFor(1)) << link.ib;
-        const auto d = in.deliveries();
+    EXPECT_EQ(std::make_tuple(utc.send(time), cmd.send(command), ev.send(event)),
+              std::make_tuple(RC::NO_ERROR, RC::NO_ERROR, RC::NO_ERROR));
+    auto check = [&](auto& link, const auto& sent) {
+        ASSERT_TRUE(link.got.waitFor(1)) << link.ib;
+        const auto d = link.got.deliveries();
         ASSERT_EQ(d.size(), 1u) << link.ib;
         ExpectSame(d[0].message, sent);
         EXPECT_EQ(d[0].connectionId, link.ib);
@@ -75,17 +69,16 @@ void Exchange(const std::string& sender) {
         // Stamped when written (1 ms of slack for the library's fixed-point time).
         EXPECT_GE(d[0].header.source_timestamp, before - 1000000) << link.ib;
         EXPECT_LE(d[0].header.source_timestamp, RealtimeNs() + 1000000) << link.ib;
-        EXPECT_EQ(d[0].qos, (std::vector<std::pair<std::string, std::string>>{
-                                {"DurabilityQosPolicy", "VOLATILE_DURABILITY_QOS"},
-                                {"LivelinessQosPolicy", "AUTOMATIC_LIVELINESS_QOS"},
-                                {"ReliabilityQosPolicy", "RELIABLE_RELIABILITY_QOS"}}));
+        EXPECT_EQ(d[0].qos, (decltype(d[0].qos){{"DurabilityQosPolicy", "VOLATILE_DURABILITY_QOS"},
+                                                 {"LivelinessQosPolicy", "AUTOMATIC_LIVELINESS_QOS"},
+                                                 {"ReliabilityQosPolicy", "RELIABLE_RELIABILITY_QOS"}}));
     };
-    check(utc, utc.got, time);
-    check(ev, ev.got, event);
-    check(cmd, commands, command);
+    check(utc, time);
+    check(ev, event);
+    check(cmd, command);
     idl::CommandResponse reply = command;
     reply.command_response(command.command_response() + "_PASS");
-    check(rsp, rsp.got, reply);
+    check(rsp, reply);
     EXPECT_EQ(replyCode.load(), RC::NO_ERROR);
 }
 
