@@ -134,7 +134,8 @@ TEST_F(QVConfig, SeekWalksSetsOfTheSameElementName) {
         {h + 1000, Whence::FROM_FIRST, 0, RC::INVALID_CONFIG, "30"}};
     for (const auto& [handle, whence, offset, expected, lands] : steps) {
         config.Seek(handle, whence, offset, code);
-        EXPECT_EQ((std::tuple<RC::Value, std::string>{RC::Value(code), read(h, "PRI")}), std::make_tuple(expected, lands)) << offset;
+        EXPECT_EQ(code, expected) << whence << " " << offset;
+        EXPECT_EQ(read(h, "PRI"), lands) << whence << " " << offset;
     }
 }
 
@@ -158,7 +159,6 @@ TEST_F(QVConfig, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     load(reread, path.c_str());
     EXPECT_EQ(Read_Config(reread, open("C", reread), "PRI"), "41");
     EXPECT_EQ(Read_Config(reread, open("Y", reread), "Spaced"), "  a b  ");  // whitespace is kept
-
     const std::tuple<Handle, const char*, Size, RC::Value> refused[] = {
         {h, "Absent", 1, RC::INVALID_PARAM}, {h, "", 1, RC::INVALID_PARAM},
         {h, "PRI", -3, RC::INVALID_PARAM}, {h + 1000, "PRI", 1, RC::INVALID_CONFIG}};
@@ -200,11 +200,8 @@ TEST_F(QVConfig, HelpersOnlyEverLowerTheCodeAndReadBooleansLikeC) {
     Helpers::Get_Boolean_Parameter(config, h, "Flag", flag, code);
     EXPECT_EQ(std::make_tuple(flag, code), std::make_tuple(true, RC::INVALID_CONFIG));  // a success does not raise it
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Parameter Absent not found\n");
-
-    for (const char* yes : {"TRUE", "true", "True", "1", "0x10", "-1", "7abc"}) {
+    for (const char* yes : {"TRUE", "true", "True", "1", "0x10", "-1", "7abc"})
         EXPECT_TRUE(Helpers::ParseBoolean(yes)) << yes;
-    }
-    for (const char* no : {"FALSE", "false", "0", "no", "yes", " true", "", "0x0"}) {
+    for (const char* no : {"FALSE", "false", "0", "no", "yes", " true", "", "0x0"})
         EXPECT_FALSE(Helpers::ParseBoolean(no)) << no;
-    }
 }

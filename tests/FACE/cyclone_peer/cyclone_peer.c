@@ -1,13 +1,7 @@
-/*
- * The Cyclone DDS peer of the interoperability test:
- *   CYCLONEDDS_URI=<configuration that picks the interface> cyclone_peer DOMAIN
- * Prints each sample taken on "<type>ToPeer" as one line, the topic and then
- * every leaf value in the order of the IDL, and sends it back on
- * "<type>FromPeer" with its header's seq_num plus one. Endpoints keep their
- * history for late joiners, so neither side waits for the other to match
- * before it writes. Runs until SIGTERM (or 120 s); the exit status counts
- * the failed writes.
- */
+/* The Cyclone DDS peer of the interoperability test: CYCLONEDDS_URI=<configuration> cyclone_peer DOMAIN.
+   Prints each sample taken on "<type>ToPeer" as the topic and every leaf value in the order of the IDL,
+   and sends it back on "<type>FromPeer" with its header's seq_num plus one. Runs until SIGTERM (or 120 s);
+   the exit status counts the failed writes. */
 #include <inttypes.h>
 #include <signal.h>
 #include <stdio.h>
@@ -47,30 +41,31 @@ static void print_event(const void *sample) {
 }
 
 int main(int argc, char **argv) {
-  if (argc != 2 || getenv("CYCLONEDDS_URI") == NULL) { /* never let the peer pick an interface by itself */
-    fprintf(stderr, "usage: CYCLONEDDS_URI=<configuration that picks the interface> %s DOMAIN\n", argv[0]);
-    return 2;
-  }
+  if (argc != 2 || getenv("CYCLONEDDS_URI") == NULL) return 2; /* never let the peer pick an interface by itself */
   signal(SIGTERM, on_signal);
   const struct {
     const dds_topic_descriptor_t *type;
     const char *in, *out;
     void (*print)(const void *sample);
   } routes[3] = {{&aspn2_msgs_idl_UTCTime_desc, "UTCTimeToPeer", "UTCTimeFromPeer", print_utc},
-                 {&aspn2_msgs_idl_CommandResponse_desc, "CommandResponseToPeer", "CommandResponseFromPeer", print_command},
+                 {&aspn2_msgs_idl_CommandResponse_desc, "CommandResponseToPeer", "CommandResponseFromPeer",
+                  print_command},
                  {&aspn2_msgs_idl_EventLog_desc, "EventLogToPeer", "EventLogFromPeer", print_event}};
-  dds_entity_t participant = dds_create_participant((dds_domainid_t)atoi(argv[1]), NULL, NULL), readers[3], writers[3];
-  dds_qos_t *qos = dds_create_qos(); /* the transport's, with back-fill */
+  dds_entity_t participant = dds_create_participant((dds_domainid_t)atoi(argv[1]), NULL, NULL);
+  dds_entity_t readers[3], writers[3];
+  dds_qos_t *qos = dds_create_qos(); /* the transport's, with back-fill: neither side waits for a match to write */
   dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
   dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 10);
   dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
   for (int i = 0; i < 3; i++) {
-    readers[i] = dds_create_reader(participant, dds_create_topic(participant, routes[i].type, routes[i].in, NULL, NULL), qos, NULL);
-    writers[i] = dds_create_writer(participant, dds_create_topic(participant, routes[i].type, routes[i].out, NULL, NULL), qos, NULL);
+    dds_entity_t in = dds_create_topic(participant, routes[i].type, routes[i].in, NULL, NULL);
+    dds_entity_t out = dds_create_topic(participant, routes[i].type, routes[i].out, NULL, NULL);
+    readers[i] = dds_create_reader(participant, in, qos, NULL);
+    writers[i] = dds_create_writer(participant, out, qos, NULL);
     if (readers[i] < 0 || writers[i] < 0) return 3;
   }
   int failed = 0;
-  for (dds_time_t deadline = dds_time() + DDS_SECS(120); !g_stop && dds_time() < deadline; dds_sleepfor(DDS_MSECS(1))) {
+  for (dds_time_t end = dds_time() + DDS_SECS(120); !g_stop && dds_time() < end; dds_sleepfor(DDS_MSECS(1))) {
     for (int i = 0; i < 3; i++) {
       void *sample = NULL;
       dds_sample_info_t info;
