@@ -1,4 +1,5 @@
 // FACE strings, return codes, the string utilities and the topic registry.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -21,12 +22,8 @@ TEST(ReturnCode, NamesAndChecksThatThrowWithFileAndLine) {
     EXPECT_THROW(FACE::Return_Code_Value_No_Error("f", 1, "m", RC::NO_ACTION), std::runtime_error);
     EXPECT_NO_THROW(FACE::Return_Code_Value_No_Error_No_Action("f", 1, "m", RC::NO_ACTION));
     testing::internal::CaptureStdout();
-    try {
-        FACE::Return_Code_Value_No_Error_No_Action("main", 121, "Configure() failed", RC::INVALID_CONFIG);
-        ADD_FAILURE() << "INVALID_CONFIG passed";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "main[121]:INVALID_CONFIG Configure() failed");
-    }
+    EXPECT_THAT([] { FACE::Return_Code_Value_No_Error_No_Action("main", 121, "Configure() failed", RC::INVALID_CONFIG); },
+                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("main[121]:INVALID_CONFIG Configure() failed")));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "main[121]:INVALID_CONFIG Configure() failed\n");
 }
 

@@ -45,7 +45,7 @@ protected:
         char buf[64];
         Size n = 0;
         config.Read(h, parameter, buf, sizeof buf, n, code);
-        return code == RC::NO_ERROR ? std::string(buf, static_cast<size_t>(n)) : "<" + std::string(RC::Name(code)) + ">";
+        return code == RC::NO_ERROR ? std::string(buf, static_cast<size_t>(n)) : std::string("<") + RC::Name(code) + ">";
     }
 
     boardkit::TempDir dir;
@@ -171,7 +171,7 @@ TEST_F(QVConfig, WriteReplacesTheFileAtomicallyKeepingItsMode) {
 
 // Saving fails once the directory is gone: the write is refused, the
 // helper lowers its code, and the value stays changed in memory.
-TEST_F(QVConfig, FailedSaveIsRefusedAndKeepsTheChangeInMemory) {
+TEST_F(QVConfig, HelpersOnlyEverLowerTheCodeAndAFailedSaveKeepsTheChangeInMemory) {
     FACE::QV_Config orphan;
     {
         boardkit::TempDir gone;
@@ -185,19 +185,16 @@ TEST_F(QVConfig, FailedSaveIsRefusedAndKeepsTheChangeInMemory) {
     EXPECT_FALSE(Helpers::Set_Boolean_Parameter(orphan, h, "Flag", false, code));
     EXPECT_EQ(code, RC::INVALID_CONFIG);
     EXPECT_EQ(Read_Config(orphan, h, "PRI") + Read_Config(orphan, h, "Flag"), "99FALSE");
-}
-
-TEST_F(QVConfig, HelpersOnlyEverLowerTheCodeAndReadBooleansLikeC) {
-    const Handle h = open("A");
     FACE::String value;
     bool flag = false;
+    const Handle a = open("A");  // its code is where the helpers start
     testing::internal::CaptureStdout();
-    Helpers::Get_String_Parameter(config, h, "PRI", value, code);
+    Helpers::Get_String_Parameter(config, a, "PRI", value, code);
     EXPECT_EQ(code, RC::NO_ERROR);
-    Helpers::Get_String_Parameter(config, h, "Absent", value, code);
+    Helpers::Get_String_Parameter(config, a, "Absent", value, code);
     EXPECT_EQ(code, RC::INVALID_CONFIG);
     EXPECT_EQ(value.str(), "20");  // left as it was
-    Helpers::Get_Boolean_Parameter(config, h, "Flag", flag, code);
+    Helpers::Get_Boolean_Parameter(config, a, "Flag", flag, code);
     EXPECT_EQ(std::make_tuple(flag, code), std::make_tuple(true, RC::INVALID_CONFIG));  // a success does not raise it
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Parameter Absent not found\n");
     for (const char* yes : {"TRUE", "true", "True", "1", "0x10", "-1", "7abc"})

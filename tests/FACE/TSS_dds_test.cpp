@@ -17,7 +17,6 @@ namespace dds = eprosima::fastdds::dds;
 
 namespace {
 
-// A settings document with one field changed.
 std::string With(const char* transport, std::string FastRtps::*field, const char* value) {
     FastRtps f(kDomainLowerCaseUdp, transport);
     f.*field = value;
@@ -59,7 +58,6 @@ void Exchange(const std::string& sender) {
         replyCode = rsp.send(reply);
     });
     ASSERT_TRUE(utc.matched() && ev.matched() && rsp.matched() && cmd.matched());
-
     std::string text(100000, ' ');
     for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
     const idl::UTCTime time = Sample<idl::UTCTime>(1);
@@ -203,7 +201,7 @@ TEST(TSSInitialize, AcceptedSettingsReachTheParticipantAndItsEndpoints) {
                               dds::TRANSIENT_LOCAL_DURABILITY_QOS));
     const auto elements = FACE::TSS::Listeners::ReaderQosElements(sub);  // as readers report it with each sample
     std::string qos;
-    for (uint32_t i = 0; i < elements.length(); ++i) qos += elements[i].name.str() + "=" + elements[i].value.str() + " ";
+    for (uint32_t i = 0; i < elements.length(); ++i) qos += elements[i].name.str() + "=" + elements[i].value.str() + ' ';
     EXPECT_EQ(qos, "DurabilityQosPolicy=TRANSIENT_LOCAL_DURABILITY_QOS LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS "
                    "ReliabilityQosPolicy=BEST_EFFORT_RELIABILITY_QOS ");
 }
@@ -216,19 +214,16 @@ TEST(TSSCreateConnection, MissingOrUnknownConfigurationCreatesNothing) {
                        Set("Bad", {{"TopicType", "aspn2_msgs::idl::UTCTime"}, {"PubSubType", "utctimePubSubType"}}) +
                        Set("Misnamed", {{"TopicType", "aspn2_msgs::idl::UtcTime"},
                                         {"PubSubType", "UTCTimePubSubType"}})));
-    ASSERT_EQ(s.initialized, RC::NO_ERROR);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    for (const char* name : {"NoPubSub", "NoTopicType", "NotInTheFile", "Bad"}) {
+    for (const char* name : {"NoPubSub", "NoTopicType", "NotInTheFile", "Bad"})
         EXPECT_EQ(s.connect(name, RC::INVALID_CONFIG), -1);
-    }
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
                 testing::AllOf(HasSubstr("WARNING - Parameter PubSubType not found\n"),
                                HasSubstr("WARNING - Parameter TopicType not found\n")));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Connection Bad: unknown PubSubType utctimePubSubType\n");
     using Ids = std::pair<CONNECTION_ID_TYPE, CONNECTION_ID_TYPE>;  // braces: in this order
     EXPECT_EQ((Ids{s.connect("UTCTime"), s.connect("Misnamed")}), Ids(0, 1));  // none of the refused took an id
-
     // A topic type that is not the registered name of its type gets no endpoints.
     auto typed = Typed<idl::UTCTime>(s);
     RC::Value code;
@@ -356,8 +351,8 @@ TEST(TSSBadInput, UndecodablePayloadsAndThrowingCallbacksStopNothing) {
     // or just past its end, a parameter-list encoding, the encapsulation
     // alone, and then four good ones.
     std::vector<Bytes> payloads = {Bytes(valid.begin(), valid.begin() + 30), patched(60, {0xF0, 0xFF, 0xFF, 0x7F}),
-                                   patched(60, {40, 0, 0, 0}), patched(1, {0x02}), Bytes(valid.begin(), valid.begin() + 4),
-                                   valid, valid, valid, valid};
+                                   patched(60, {40, 0, 0, 0}), patched(1, {0x02}),
+                                   Bytes(valid.begin(), valid.begin() + 4), valid, valid, valid, valid};
     testing::internal::CaptureStderr();
     for (Bytes& p : payloads) EXPECT_TRUE(writer->write(&p));
     const bool arrived = got.waitFor(2);
