@@ -9,6 +9,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Reports.h"
@@ -201,26 +202,23 @@ TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
             throw std::runtime_error("shell gone");
         }
     };
-    testing::internal::CaptureStdout();
-    for (int i = 1; i <= 17; ++i) {
-        rig.server.cbUTCTime(rig.second(i));
-    }
-    testing::internal::GetCapturedStdout();
+    const auto take = [&](int from, int to) {  // returns their standard output
+        testing::internal::CaptureStdout();
+        for (int i = from; i <= to; ++i) {
+            rig.server.cbUTCTime(rig.second(i));
+        }
+        return testing::internal::GetCapturedStdout();
+    };
+    take(1, 17);
     ServerRig::drain();
-    testing::internal::CaptureStdout();
-    rig.server.cbUTCTime(rig.second(18));  // k = 18: ntpd start
-    const std::string failed = testing::internal::GetCapturedStdout();
-    EXPECT_THAT(failed, HasSubstr("Chronavel.cpp (711) cbUTCTime : Chronavel: An exception occurred. Details: "
-                                  "shell gone\n"));
+    EXPECT_THAT(take(18, 18), HasSubstr("Chronavel.cpp (711) cbUTCTime : Chronavel: An exception occurred. "
+                                        "Details: shell gone\n"));  // k = 18: ntpd start
     EXPECT_THAT(ServerRig::drain(),
                 ElementsAre("4:Chronavel.cpp[710]:Chronavel: An exception occurred. Details: shell gone"));
     // The message was lost in the middle of its step; the next one runs it.
     EXPECT_EQ(18, rig.server.timeService().getStepCounter());
-    auto shellGone = std::move(rig.host.onCommand);
-    rig.host.onCommand = nullptr;
-    testing::internal::CaptureStdout();
-    rig.server.cbUTCTime(rig.second(19));
-    testing::internal::GetCapturedStdout();
+    auto shellGone = std::exchange(rig.host.onCommand, nullptr);
+    take(19, 19);
     EXPECT_EQ(19, rig.server.timeService().getStepCounter());
     rig.host.onCommand = shellGone;
 
