@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "support/TssTestSupport.h"
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 
 using namespace tsstest;
 
@@ -58,7 +58,7 @@ std::string Line(const std::string& topic, const T& sample) {
 // Fast DDS to Cyclone, checked by what the peer prints, and back, checked
 // field by field here.
 template <typename T>
-void RoundTrip(testsupport::ChildProcess& peer, const std::string& topic, Link<T>& link, const T& sent) {
+void RoundTrip(boardkit::ChildProcess& peer, const std::string& topic, Link<T>& link, const T& sent) {
     EXPECT_EQ(link.send(sent), RC::NO_ERROR);
     const std::string line = Line(topic, sent);
     EXPECT_TRUE(peer.waitForOutput(line, seconds(20))) << "expected:\n" << line << "got:\n" << peer.output();
@@ -87,7 +87,7 @@ TEST(TSSInterop, CycloneDdsPeerExchangesAllThreeTypesOverUdp) {
     Link<idl::EventLog> ev(s, "EventLogToPeer", s, "EventLogFromPeer");
 
     ASSERT_EQ(::setenv("CYCLONEDDS_URI", kLoopbackOnly, 1), 0);
-    testsupport::ChildProcess peer({CHRONAVEL_CYCLONE_PEER, std::to_string(kDomainCycloneUdp)});
+    boardkit::ChildProcess peer({CHRONAVEL_CYCLONE_PEER, std::to_string(kDomainCycloneUdp)});
     RoundTrip(peer, "UTCTimeToPeer", utc, Sample<idl::UTCTime>(21));
     RoundTrip(peer, "CommandToPeer", cmd, Sample<idl::CommandResponse>(22));
     RoundTrip(peer, "EventLogToPeer", ev, Event(23, std::string(300, 'x') + " beyond the advertised size"));

@@ -20,11 +20,11 @@
 #include "ASPN/TimeCodeHelper.h"
 #include "boardkit/Board.h"
 #include "boardkit/TimeBase.h"
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 #include "support/TssTestSupport.h"
 
 using testing::HasSubstr;
-using testsupport::ChildProcess;
+using boardkit::ChildProcess;
 using namespace std::chrono_literals;
 namespace idl = aspn2_msgs::idl;
 
