@@ -30,8 +30,7 @@ extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {
 namespace tsstest {
 namespace idl = aspn2_msgs::idl;
 namespace RC = FACE::RETURN_CODE_TYPE;
-using FACE::TSS::CONNECTION_ID_TYPE;
-using FACE::TSS::QV_TSS;
+using FACE::TSS::CONNECTION_ID_TYPE, FACE::TSS::QV_TSS;
 
 // One DDS domain per test, so that tests run side by side (ctest -j) never
 // see each other's endpoints; 140-199 are the transport tests'.

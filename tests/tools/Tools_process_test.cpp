@@ -22,12 +22,11 @@ using namespace std::chrono_literals;
 namespace idl = aspn2_msgs::idl;
 
 namespace {
-// "{dir}" stands for the test's directory.
+// "{dir}" stands for the test's directory, a tool for its short name.
 std::string Expand(const std::string& text, const std::string& dir) {
     return std::regex_replace(text, std::regex("\\{dir\\}"), dir);
 }
 
-// A tool by its short name.
 std::unique_ptr<ChildProcess> Spawn(const std::string& commandLine, const std::string& dir) {
     std::istringstream words(Expand(commandLine, dir));
     std::vector<std::string> argv(std::istream_iterator<std::string>(words), {});
@@ -90,11 +89,11 @@ TEST(Tools, UtcTimeSourceStampsEachWholeSecondOfTrueUtc) {
     tsstest::Collector<idl::UTCTime> got;  // outlives the peer's reader
     tsstest::Service peer("Platform", tsstest::FastRtps(222).document());
     auto typed = tsstest::Typed<idl::UTCTime>(peer, -1, peer.connect("UTCTime"), got.callback());
-    const boardkit::TimeBase timeBase(20);
     auto source = Spawn("source --config {dir}/connections.xml --count 2 --rate 20 --server-id 97 --leap 17 "
                         "--offset-ms -0.25 --noise-ns 1000 --bad 2:2 --wait-reader 30", peer.dir.path());
     ASSERT_EQ(0, source->exitCode(60s)) << source->output();
     ASSERT_TRUE(got.waitFor(2, 20s)) << source->output();
+    const boardkit::TimeBase timeBase(20);
     std::vector<int64_t> wholeNs, tovNs;
     for (const auto& d : got.deliveries()) {
         const idl::UTCTime& m = d.message;
