@@ -19,14 +19,14 @@
 #include "Chronavel/NtpShm.h"
 #include "boardkit/NtpSegments.h"
 #include "boardkit/SimHost.h"
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 #include "boardkit/TempDir.h"
 
 // Our segments against a reader nobody here wrote: Debian's chronyd. It runs
 // privately: -x never touches the clock, it has no CAP_SYS_TIME to do so
 // anyway, and its ports, sockets, pid file and logs are its own.
 
-using testsupport::ChildProcess;
+using boardkit::ChildProcess;
 using boardkit::NtpSegmentsGuard;
 using boardkit::TempDir;
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "boardkit/Board.h"
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
+using boardkit::ChildProcess;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 #include "support/TssTestSupport.h"
 
 using namespace tsstest;
@@ -40,7 +40,7 @@ void Print(std::ostream& os, const T& value) {
 // Fast DDS to Cyclone, checked by what the peer prints, and back, checked
 // field by field here.
 template <typename T>
-void RoundTrip(testsupport::ChildProcess& peer, const std::string& type, Link<T>& link, T sent) {
+void RoundTrip(boardkit::ChildProcess& peer, const std::string& type, Link<T>& link, T sent) {
     EXPECT_EQ(link.send(sent), RC::NO_ERROR);
     std::ostringstream line;
     line << std::setprecision(17) << type << "ToPeer";
@@ -67,7 +67,7 @@ TEST(TSSInterop, CycloneDdsPeerExchangesAllThreeTypesOverUdp) {
     Link<idl::CommandResponse> cmd(s, "CommandResponseToPeer", s, "CommandResponseFromPeer");
     Link<idl::EventLog> ev(s, "EventLogToPeer", s, "EventLogFromPeer");
     ASSERT_EQ(::setenv("CYCLONEDDS_URI", kLoopbackOnly, 1), 0);
-    testsupport::ChildProcess peer({CHRONAVEL_CYCLONE_PEER, std::to_string(kDomainCycloneUdp)});
+    boardkit::ChildProcess peer({CHRONAVEL_CYCLONE_PEER, std::to_string(kDomainCycloneUdp)});
     RoundTrip(peer, "UTCTime", utc, Sample<idl::UTCTime>(21));
     RoundTrip(peer, "CommandResponse", cmd, Sample<idl::CommandResponse>(22));
     RoundTrip(peer, "EventLog", ev, Event(23, std::string(300, 'x') + " beyond the advertised size"));
