@@ -155,7 +155,7 @@ if [ "${qemu_version%%.*}" -lt 8 ]; then
   # matches; and it catches every signal from the start, so a test cannot
   # tell from /proc when the program's own handler is in place.
   exclude+='|^TSSBadInput\.|^Transports/TSSExchange\..*/UDP$|^TSSConcurrency\.|^ServerStorm\.'
-  exclude+='|^SimDemo\.|^ProcessDriver\.(TermDuringWait|ExitLineReports|InProgressIsRetried)'
+  exclude+='|^Sim/SimDemo\.|^ProcessDriver\.(TermDuringWait|ExitLineReports|InProgressIsRetried)'
   echo "test-armhf: qemu $qemu_version is older than 8.0; left out: $exclude"
 fi
 

@@ -1,10 +1,7 @@
 #include "boardkit/SimHost.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <thread>
+#include <system_error>
 
 namespace boardkit {
 namespace {
@@ -349,28 +346,14 @@ void SimHost::startChronyd() {
     } else {
         argv = {chronyd, "-U", "-4", "-x", "-d", "-f", conf};
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
+    try {
         // chronyd ends with the simulator, however the simulator ends.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out >= 0) {
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-        }
-        std::vector<char*> args;
-        for (std::string& a : argv) {
-            args.push_back(a.data());
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    if (pid < 0) {
-        report(std::string("cannot start chronyd: ") + std::strerror(errno));
+        m_chronyd = std::make_unique<ChildProcess>(argv, ChildOptions{log, {}, true});
+    } catch (const std::system_error& e) {
+        report(std::string("cannot start chronyd: ") + std::strerror(e.code().value()));
         return;
     }
-    m_chronyd = pid;
+    const int pid = static_cast<int>(m_chronyd->pid());
     // chronyc lies beside chronyd, in bin rather than sbin.
     std::string chronyc = chronyd.substr(0, chronyd.rfind("/sbin/chronyd")) + "/bin/chronyc";
     if (access(chronyc.c_str(), X_OK) != 0) {
@@ -378,26 +361,14 @@ void SimHost::startChronyd() {
     }
     report(format("chronyd started (pid %d) on NTP shared-memory unit %d; ask it with: %s -h 127.0.0.1 "
                   "-p %d -n sources; its logs: %s",
-                  static_cast<int>(pid), m_options.chronydUnit, chronyc.c_str(), port, m_chronydDir.c_str()));
+                  pid, m_options.chronydUnit, chronyc.c_str(), port, m_chronydDir.c_str()));
 }
 
 void SimHost::stopChronyd() {
-    if (m_chronyd > 0) {
-        kill(m_chronyd, SIGTERM);
-        int status = 0;
-        bool ended = false;
-        for (int i = 0; i < 50 && !ended; ++i) {
-            ended = waitpid(m_chronyd, &status, WNOHANG) == m_chronyd;
-            if (!ended) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-        }
-        if (!ended) {
-            kill(m_chronyd, SIGKILL);
-            waitpid(m_chronyd, &status, 0);
-        }
-        report(format("chronyd (pid %d) stopped", static_cast<int>(m_chronyd)));
-        m_chronyd = -1;
+    if (m_chronyd) {
+        m_chronyd->stop(std::chrono::seconds(5));
+        report(format("chronyd (pid %d) stopped", static_cast<int>(m_chronyd->pid())));
+        m_chronyd.reset();
     }
     if (!m_chronydDir.empty()) {
         const std::string dir = m_chronydDir;

@@ -1,15 +1,15 @@
 #ifndef BOARDKIT_SIMHOST_H
 #define BOARDKIT_SIMHOST_H
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/TimeHost.h"
+#include "boardkit/ChildProcess.h"
 #include "boardkit/TimeBase.h"
 
 namespace boardkit {
@@ -87,7 +87,7 @@ private:
     std::vector<int> m_phcFds;
     bool m_ntpdRunning = false;
     bool m_ptp4lRunning = false;
-    pid_t m_chronyd = -1;
+    std::unique_ptr<ChildProcess> m_chronyd;
     std::string m_chronydDir;
 };
 

@@ -6,31 +6,23 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 using namespace std::chrono_literals;
 using ASPN2::EventQueue;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
 // "type:text;" of every event ready now, the first waited for up to timeout.
 std::string drain(EventQueue& q, std::chrono::nanoseconds timeout = 0ns) {
-    std::string all;
-    int type = 0;
-    std::string text;
-    while (all.size() < 1000 && q.pop_front(type, text, timeout)) {
+    std::string all, text;
+    for (int type = 0; all.size() < 1000 && q.pop_front(type, text, timeout); timeout = 0ns) {
         all += std::to_string(type) + ":" + text + ";";
-        timeout = 0ns;
     }
     return all;
 }
-
 }  // namespace
 
 TEST(EventQueue, CapacityCountsQueuedConfigEventsButNotWaitingRepeats) {
@@ -57,7 +49,6 @@ TEST(EventQueue, ConfigEventsRepeatFromTheirLastPopUntilReplaced) {
     const uint32_t repeating = q.push_back_config("old repeating");
     EXPECT_EQ("2:old repeating;", drain(q));
     q.push_back_config("new repeating", repeating);
-
     std::this_thread::sleep_for(period * 8 / 5);
     const auto popBefore = Clock::now();
     EXPECT_EQ("2:new repeating;2:new waiting;2:unrelated;", drain(q));
@@ -134,13 +125,13 @@ TEST(HealthReporter, LocationPrefixClampedTypesAndConfigEvents) {
 // A start that fails once the reporter counts as started needs a stop
 // before the next start.
 TEST(HealthReporter, InitRefusesWhatCannotPublishAndStaysStartable) {
-    const auto failure = [](std::shared_ptr<HealthReporter::EventLogTransport> transport) {
+    const auto failure = [](std::shared_ptr<HealthReporter::EventLogTransport> transport) -> std::string {
         try {
             HealthReporter::Instance().InitHealthReporter("Srv", ASPN2::DeviceIdFactory(), std::move(transport), 0);
         } catch (const std::runtime_error& e) {
-            return std::string(e.what());
+            return e.what();
         }
-        return std::string("started");
+        return "started";
     };
     const auto unregistered = std::make_shared<HealthReporter::EventLogTransport>();  // no service behind it
     EXPECT_EQ("InitHealthReporter(Srv) called with an empty eventLogTypedTS.", failure(nullptr));

@@ -12,16 +12,13 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <utility>
 
 using namespace ASPN2;
 using namespace std::chrono_literals;
 using Message = CmdResponse::Message;
 
 namespace {
-
 int* volatile g_escape = nullptr;
 
 Message command(const std::string& text) {
@@ -32,11 +29,8 @@ Message command(const std::string& text) {
     return cmd;
 }
 
-// Sequence number, device id, commanded device id, identifier, kind, text,
-// seconds of validity and of arrival.
 std::string fields(const Message& m) {
-    const bool isCommand =
-        m.command_response_type() == aspn2_msgs::idl::command_response_type_enum::COMMAND_RESPONSE_TYPE_COMMAND;
+    const bool isCommand = m.command_response_type() == aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND;
     std::ostringstream out;
     out << m.header().seq_num() << std::hex << ' ' << m.header().device_id() << ' ' << m.commanded_device_id()
         << std::dec << ' ' << m.command_identifier() << (isCommand ? " command " : " response ") << m.command_response()
@@ -44,13 +38,11 @@ std::string fields(const Message& m) {
     return out.str();
 }
 
-// Every field of a header.
 auto fields(const aspn2_msgs::idl::header& h) {
     const auto &a = h.timestamp_arrival(), &v = h.timestamp_valid();
     return std::make_tuple(h.seq_num(), h.device_id(), a.sec(), a.nsec(), a.time_code(), v.sec(), v.nsec(),
                            v.time_code());
 }
-
 }  // namespace
 
 // System, server, message class and topic bytes. Names and wide ids that
@@ -66,7 +58,6 @@ TEST(DeviceIds, BytesInOrderNamesMatchExactlyWideIdsAreRefused) {
         EXPECT_EQ(0x002C0200u, DeviceIdFactory(name, 44).makeDeviceId(2, 0)) << '"' << name << '"';
     }
     for (uint32_t id : {0u, 4u, 2u + 256u}) EXPECT_EQ("INVALID_SYSTEM_ID", SystemIds::to_string(id)) << id;
-
     EXPECT_EQ("Chronavel", ServerIds::to_string(ServerIds::ChronavelId));
     for (uint32_t id : {43u, 44u + 256u, 44u + 65536u, 0xFFFFFF2Cu}) {
         EXPECT_EQ("INVALID_SERVER_ID", ServerIds::to_string(id)) << id;
@@ -78,15 +69,13 @@ TEST(DeviceIds, BytesInOrderNamesMatchExactlyWideIdsAreRefused) {
 
 TEST(CmdResponse, FieldsStampsAndIndependentSequences) {
     EXPECT_EQ(-8, CmdResponse().makeCommand("x").header().timestamp_valid().nsec()) << "before the FPGA starts";
-    boardkit::FpgaImageContents contents;
-    contents.systemCount = 2 * 58982400;
-    boardkit::RegisterImage image(contents);
+    boardkit::RegisterImage image;
     boardkit::FpgaSession session(image);
+    image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 2 * 58982400);
     CmdResponse builder(DeviceIdFactory(3, 44));
     builder.makeCommand("QUERY_VERSIONING");
     const Message c = builder.makeCommand(58982400, "REQUEST_ZEROIZE");
     EXPECT_EQ("1 32c0200 0 1 command REQUEST_ZEROIZE @1/0", fields(c)) << "arrival from the given ticks";
-
     image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 3 * 58982400);
     const Message r = builder.makeResponse(command("BITSERVER_PING"), "Chronavel");
     EXPECT_EQ("0 32c0200 81600203 -5 response Chronavel @2/2", fields(r)) << "a literal is a text, not a pass/fail flag";
@@ -137,11 +126,10 @@ TEST(TimeCode, NanosecondStampsAndDifferencesSaturateOnHostileValues) {
     setToVandToA_fromNSec(4s + 999999900ns, b);
     EXPECT_EQ(-2000000001ns, getNSec_fromToA(a));
     EXPECT_NEAR(2e-7, deltaTov(a, b), 1e-15);
-
-    a.toaSec = a.tovSec = std::numeric_limits<int64_t>::max();
-    b.toaSec = b.tovSec = std::numeric_limits<int64_t>::min();
-    a.tovNsec = std::numeric_limits<int32_t>::max();
-    b.tovNsec = std::numeric_limits<int32_t>::min();
+    a.toaSec = a.tovSec = INT64_MAX;
+    b.toaSec = b.tovSec = INT64_MIN;
+    a.tovNsec = INT32_MAX;
+    b.tovNsec = INT32_MIN;
     EXPECT_EQ(std::chrono::nanoseconds::max(), getNSec_fromToA(a));
     EXPECT_EQ(std::chrono::nanoseconds::min(), getNSec_fromToA(b));
     EXPECT_GT(deltaTov(a, b), 1.8e19);
@@ -157,7 +145,6 @@ TEST(TimeCode, StampsCarryTheirTimeCodeAndCopiesKeepEveryField) {
     setToV_fromFpgaTicks(0, original);
     TimeCodeHelper::Instance().setLiveMode();
     EXPECT_EQ(std::make_tuple(-3, static_cast<int32_t>(0x812C0205u), 1, 999999992, 100, 0, -8, 101), fields(original));
-
     header plain;
     setToVandToA_fromTo(original, plain);
     EXPECT_EQ(0, plain.device_id) << "stamps only";
@@ -172,10 +159,9 @@ TEST(TimeCode, StampsCarryTheirTimeCodeAndCopiesKeepEveryField) {
 // The listener threads read the counter, stamp every message they send and
 // drive control registers: after the first use none of it may touch the heap.
 TEST(StampAllocation, CounterStampsAndRegisterAccessesDoNotAllocate) {
-    boardkit::FpgaImageContents contents;
-    contents.systemCount = 5 * 58982400;
-    boardkit::RegisterImage image(contents);
+    boardkit::RegisterImage image;
     boardkit::FpgaSession session(image);
+    image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 5 * 58982400);
     FpgaFace& fpga = FpgaFace::Instance();
     aspn2_msgs::idl::header message;
     setToVandToA_fromFpgaTicks(fpga.fpga_get_SystemCount(), message);  // first use

@@ -9,11 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <set>
-#include <string>
+#include <tuple>
 #include <thread>
-#include <vector>
 
 // No counter hands out a number twice, every accepted event comes out
 // exactly once and in its producer's order, and each thread's control
@@ -27,7 +25,6 @@ TEST(SharedConcurrency, BuilderQueueAndRegistersLoseOrRepeatNothing) {
     FpgaFace& fpga = FpgaFace::Instance();
     ASPN2::CmdResponse builder(ASPN2::DeviceIdFactory(3, 44));
     ASPN2::EventQueue q(10, 2, std::chrono::hours(1));
-
     std::vector<int64_t> numbers[3][kThreads];  // command seq_num, command_identifier, response seq_num
     std::atomic<int> accepted{0}, producing{kThreads}, wrongCounts{0};
     std::vector<std::thread> threads;
@@ -49,7 +46,6 @@ TEST(SharedConcurrency, BuilderQueueAndRegistersLoseOrRepeatNothing) {
     threads.emplace_back([&] {
         for (int i = 0; i < 200; ++i) builder.reset(ASPN2::DeviceIdFactory(static_cast<uint8_t>(1 + i % 3), 44));
     });
-
     int received = 0, disorder = 0, producer = 0;
     std::vector<int> next(kThreads, 0);
     std::string text;
@@ -63,11 +59,8 @@ TEST(SharedConcurrency, BuilderQueueAndRegistersLoseOrRepeatNothing) {
         }
     }
     for (auto& thread : threads) thread.join();
-
-    EXPECT_EQ(accepted.load(), received);
     EXPECT_GT(received, 0);
-    EXPECT_EQ(0, disorder);
-    EXPECT_EQ(0, wrongCounts.load());
+    EXPECT_EQ(std::make_tuple(accepted.load(), 0, 0), std::make_tuple(received, disorder, wrongCounts.load()));
     for (const auto& perThread : numbers) {
         std::set<int64_t> distinct;
         for (const auto& v : perThread) distinct.insert(v.begin(), v.end());

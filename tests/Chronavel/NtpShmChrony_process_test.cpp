@@ -1,8 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <sched.h>
 #include <unistd.h>
@@ -22,14 +19,14 @@
 #include "Chronavel/NtpShm.h"
 #include "boardkit/NtpSegments.h"
 #include "boardkit/SimHost.h"
-#include "support/ChildProcess.h"
+#include "boardkit/ChildProcess.h"
 #include "boardkit/TempDir.h"
 
 // Our segments against a reader nobody here wrote: Debian's chronyd. It runs
 // privately: -x never touches the clock, it has no CAP_SYS_TIME to do so
 // anyway, and its ports, sockets, pid file and logs are its own.
 
-using testsupport::ChildProcess;
+using boardkit::ChildProcess;
 using boardkit::NtpSegmentsGuard;
 using boardkit::TempDir;
 
@@ -39,28 +36,12 @@ constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr int kRounds = 3;
 constexpr long kCapSysTime = 25;
 
-int freeLoopbackUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    close(fd);
-    return bound ? ntohs(address.sin_port) : -1;
-}
-
 // t + ns, for |ns| under a second.
 timespec shifted(timespec t, long ns) {
     t.tv_nsec += ns;
-    if (t.tv_nsec < 0) {
-        t.tv_nsec += 1000000000;
-        --t.tv_sec;
-    } else if (t.tv_nsec >= 1000000000) {
-        t.tv_nsec -= 1000000000;
-        ++t.tv_sec;
-    }
+    const long carry = t.tv_nsec < 0 ? -1 : t.tv_nsec >= 1000000000 ? 1 : 0;
+    t.tv_sec += carry;
+    t.tv_nsec -= carry * 1000000000;
     return t;
 }
 
@@ -110,11 +91,9 @@ TEST(NtpShmChrony, ChronydTakesOffsetsWithTheirSignAndRefusesUnsynchronisedSampl
     ntpshm_context_init(context, 1);
     ntpshm_session sessions[kRows];
     TempDir dir;
-    // No NTP port, a command port on loopback only, and no Unix command
-    // socket: its default path is the host chronyd's.
-    std::string conf = "port 0\ncmdport " + std::to_string(freeLoopbackUdpPort()) +
-                       "\nbindcmdaddress 127.0.0.1\nbindcmdaddress /\npidfile " +
-                       dir.file("chronyd.pid") + "\nlogdir " + dir.path() + "\nlog refclocks\n";
+    // No NTP or command port, and no Unix command socket: its default path is the host chronyd's.
+    std::string conf = "port 0\ncmdport 0\nbindcmdaddress /\npidfile " + dir.file("chronyd.pid") + "\nlogdir " +
+                       dir.path() + "\nlog refclocks\n";
     for (int i = 0; i < kRows; ++i) {
         sessions[i] = {&context, nullptr};
         ntpshm_link_activate(sessions[i]);

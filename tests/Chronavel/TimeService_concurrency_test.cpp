@@ -17,15 +17,6 @@ using testsupport::Gate;
 using testsupport::TimeServiceRig;
 using namespace std::chrono_literals;
 
-namespace {
-
-bool startsSomething(const std::string& command) {
-    return command.find(" start") != std::string::npos || command.rfind("ptp4l ", 0) == 0 ||
-           command.rfind("pmc ", 0) == 0 || command.rfind("chrt ", 0) == 0;
-}
-
-}  // namespace
-
 TEST(TimeServiceRace, StopWaitsForTheStepInProgressAndNothingStartsAfterIt) {
     const char* blockedCommands[] = {"/etc/init.d/S49ntp start",
                                      "ptp4l -f /opt/quorvane/config/linuxptp.cfg &", nullptr};
@@ -81,8 +72,10 @@ TEST(TimeServiceRace, StopWaitsForTheStepInProgressAndNothingStartsAfterIt) {
         if (blocked != nullptr) {
             EXPECT_EQ(blocked, *(firstStop - 1));
         }
-        EXPECT_EQ(commands.end(), std::find_if(firstStop, commands.end(), startsSomething))
-            << (blocked != nullptr ? blocked : "no step held");
+        EXPECT_EQ(commands.end(), std::find_if(firstStop, commands.end(), [](const std::string& c) {
+                      return c.find(" start") != std::string::npos || c.rfind("ptp4l ", 0) == 0 ||
+                             c.rfind("pmc ", 0) == 0 || c.rfind("chrt ", 0) == 0;
+                  })) << (blocked != nullptr ? blocked : "no step held");
         rig.drainEvents();
     }
 }

@@ -1,11 +1,6 @@
-// A stand-in component driven by the real process driver, so that tests can
-// observe the life cycle, retries and signal handling as a process.
-// The single argument selects the behaviour:
-//   ok           every operation succeeds
-//   in-progress  Initialize reports IN_PROGRESS twice, then NO_ERROR
-//   slow-init    Initialize takes two seconds
+// A stand-in component driven by the real process driver. The argument:
+//   slow-init    Initialize reports IN_PROGRESS twice, then takes two seconds
 //   slow-stop    the stop transition takes 600 ms
-//   bad-config   Configure reports INVALID_CONFIG
 //   trap         once the handlers are installed, a thread executes an
 //                illegal instruction
 #include <chrono>
@@ -22,8 +17,7 @@ namespace {
 std::string mode;
 
 long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -38,9 +32,7 @@ bool handlerInstalled(int sig) {
     return false;
 }
 
-void say(const std::string& what) {
-    std::cout << what << std::endl;
-}
+void say(const std::string& what) { std::cout << what << std::endl; }
 
 class StandIn : public FACE::LCM::Initializable::InitializableInstance,
                 public FACE::LCM::Configurable::ConfigurableInstance,
@@ -51,7 +43,7 @@ public:
 
     void Initialize(Code& code) override {
         say("initialize call at " + std::to_string(nowMs()));
-        if (mode == "in-progress" && ++m_initializeCalls < 3) {
+        if (mode == "slow-init" && ++m_initializeCalls < 3) {
             code = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
             return;
         }
@@ -65,14 +57,8 @@ public:
         say("finalize");
         code = FACE::RETURN_CODE_TYPE::NO_ACTION;
     }
-    void Configure(const FACE::String&, Code& code) override {
-        code = mode == "bad-config" ? FACE::RETURN_CODE_TYPE::INVALID_CONFIG
-                                    : FACE::RETURN_CODE_TYPE::NO_ERROR;
-    }
-    void Framework_Connect(const FACE::String&, Code& code) override {
-        say("connect");
-        code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-    }
+    void Configure(const FACE::String&, Code& code) override { code = FACE::RETURN_CODE_TYPE::NO_ERROR; }
+    void Framework_Connect(const FACE::String&, Code& code) override { code = FACE::RETURN_CODE_TYPE::NO_ERROR; }
     void Framework_Disconnect(Code& code) override {
         say("disconnect");
         code = FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -81,10 +67,8 @@ public:
         state = FACE::LCM::Quorvane::ReportedState::STOPPED;
         code = FACE::RETURN_CODE_TYPE::NO_ERROR;
     }
-    void Request_State_Transition(FACE::LCM::Quorvane::RequestedState::Value requested,
-                                  Code& code) override {
+    void Request_State_Transition(FACE::LCM::Quorvane::RequestedState::Value requested, Code& code) override {
         if (requested == FACE::LCM::Quorvane::RequestedState::START) {
-            say("started at " + std::to_string(nowMs()));
             if (mode == "trap") {
                 std::thread([] {
                     while (!handlerInstalled(SIGILL)) {

@@ -1,17 +1,20 @@
-// FACE strings, return codes and the string utilities.
+// FACE strings, return codes, the string utilities and the topic registry.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "FACE/FACE_Common.h"
 #include "FACE/StringUtils.h"
+#include "FACE/TSS_Topics.h"
+#include "aspn2_msgs/Messages.h"
 
 using FACE::String;
 namespace RC = FACE::RETURN_CODE_TYPE;
 using Strings = std::vector<std::string>;
+using FACE::TSS::Topics::GetPubSubType;
 
 TEST(ReturnCode, NamesAndChecksThatThrowWithFileAndLine) {
     EXPECT_EQ(RC::ToString(RC::DATA_OVERFLOW).str() + " " + RC::Name(static_cast<RC::Value>(14)),
@@ -19,12 +22,8 @@ TEST(ReturnCode, NamesAndChecksThatThrowWithFileAndLine) {
     EXPECT_THROW(FACE::Return_Code_Value_No_Error("f", 1, "m", RC::NO_ACTION), std::runtime_error);
     EXPECT_NO_THROW(FACE::Return_Code_Value_No_Error_No_Action("f", 1, "m", RC::NO_ACTION));
     testing::internal::CaptureStdout();
-    try {
-        FACE::Return_Code_Value_No_Error_No_Action("main", 121, "Configure() failed", RC::INVALID_CONFIG);
-        ADD_FAILURE() << "INVALID_CONFIG passed";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "main[121]:INVALID_CONFIG Configure() failed");
-    }
+    EXPECT_THAT([] { FACE::Return_Code_Value_No_Error_No_Action("main", 121, "Configure() failed", RC::INVALID_CONFIG); },
+                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("main[121]:INVALID_CONFIG Configure() failed")));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "main[121]:INVALID_CONFIG Configure() failed\n");
 }
 
@@ -32,9 +31,8 @@ TEST(FaceString, AppendsStopAtTheBoundAndInvalidStringsRefuseEverything) {
     String::RETURN_CODE rc;
     for (uint32_t bad : {0u, String::UNBOUNDED_VALUE}) {
         String s(bad, rc);
-        EXPECT_EQ(rc, String::INVALID_VALUE);
-        EXPECT_EQ(s.buffer(), nullptr);
-        EXPECT_EQ(s.append('x'), String::INVALID_VALUE);
+        EXPECT_EQ(std::make_tuple(rc, s.buffer(), s.append('x')),
+                  std::make_tuple(String::INVALID_VALUE, nullptr, String::INVALID_VALUE));
     }
     String(static_cast<const char*>(nullptr), rc);
     EXPECT_EQ(rc, String::INVALID_VALUE);
@@ -49,7 +47,6 @@ TEST(FaceString, AppendsStopAtTheBoundAndInvalidStringsRefuseEverything) {
     withNul.append('\0');
     withNul.append('b');
     EXPECT_EQ(withNul.str(), std::string("\0b", 2));
-
     static const char text[] = "view";
     String view(text);  // read-only: the constant text is never written
     view.clear();
@@ -79,7 +76,6 @@ TEST(FaceString, CallerBuffersAreWrittenOnlyInsideTheBoundAndCopiesDetach) {
     EXPECT_EQ(buf[0], '\0');
     EXPECT_TRUE(copy.is_managed());
     EXPECT_EQ(copy.str() + " " + std::to_string(copy.bound()), "abcabcde 8");
-
     char target[9] = "old";
     String external(target, 3, 8, rc);
     external = String("new");
@@ -107,7 +103,6 @@ TEST(StringUtils, TrimSplitJoinChunksReplaceAndCopy) {
     StringUtils::splitToChunks("", 3, chunks);
     EXPECT_EQ(chunks, (Strings{"keep", "abc", "def", "g"}));
     EXPECT_EQ(StringUtils::splitToChunks("abc", 0), Strings{"abc"});
-
     char text[] = "a-b_c-aX";
     StringUtils::cstr_replace(text, "-_X", 'X');  // the replacement in the set must still end
     EXPECT_STREQ(text, "aXbXcXaX");
@@ -116,4 +111,54 @@ TEST(StringUtils, TrimSplitJoinChunksReplaceAndCopy) {
     EXPECT_EQ(std::string(dest, 5), std::string("abc\0Z", 5));
     StringUtils::strncpy_prot(dest, "ab", 8);
     EXPECT_EQ(std::string(dest, 8), std::string("ab\0\0\0\0\0\0", 8));
+}
+
+namespace {
+
+struct Row {
+    const char* message;
+    std::size_t (*maxBodyFrom)(std::size_t);
+    std::size_t maxBody;
+    bool plain;
+};
+
+#define ROW_(Name, maxBody, plain) {#Name, &aspn2_msgs::idl::Name::getMaxCdrSerializedSize, maxBody, plain}
+// Every message a connection may name, with its largest body (strings of
+// 255 characters, sequences of 100 elements) and whether it holds neither
+// string, sequence nor enum.
+const Row kMessages[] = {
+    ROW_(Altitude, 64, true), ROW_(BitReport, 860, false), ROW_(BitEntryStatus, 47, true),
+    ROW_(ChallengedEnvironment, 1652, false), ROW_(ChannelStatus, 4452, false), ROW_(CommandResponse, 316, false),
+    ROW_(DeltaTimeAndFrequency, 72, true), ROW_(EventLog, 308, false), ROW_(GNSS, 4076, false),
+    ROW_(GNSSSubframe, 176, false), ROW_(GPSTime, 136, true), ROW_(IMU, 96, true),
+    ROW_(MaintenanceEvent, 168, true), ROW_(MeasurementIncorporationStatus, 1252, false),
+    ROW_(QuorvanePNT, 212, false), ROW_(NavigationMode, 48, false), ROW_(PositionVelocity, 384, true),
+    ROW_(PositionVelocityAttitude, 768, true), ROW_(ThreeAxisMagnetometer, 144, true),
+    ROW_(TimeAtTheTone, 44, true), ROW_(UtcDownlink, 88, true), ROW_(UTCTime, 112, true), ROW_(GSSIP, 152, false),
+    ROW_(Velocity3D, 144, true), ROW_(ReceiverStatus, 72, true), ROW_(GPSLineOfSight, 14456, false),
+    ROW_(GPSCryptoStatus, 2052, false), ROW_(AssuranceState, 48, false), ROW_(PlatformDynamics, 1296, true),
+    ROW_(TimeSync, 64, true), ROW_(SVStatus, 2449, false), ROW_(ForwardReverseStatus, 52, false),
+};
+#undef ROW_
+
+}  // namespace
+
+TEST(TopicRegistry, EveryKeyMakesTheTypeOfItsMessageWithItsSizes) {
+    for (const Row& row : kMessages) {
+        SCOPED_TRACE(row.message);
+        auto type = GetPubSubType(std::string(row.message) + "PubSubType");
+        ASSERT_NE(type, nullptr);
+        EXPECT_EQ(std::string(type->getName()), std::string("aspn2_msgs::idl::") + row.message);
+        EXPECT_EQ(std::make_tuple(row.maxBodyFrom(0), type->m_typeSize, type->is_bounded(), type->is_plain()),
+                  std::make_tuple(row.maxBody, row.maxBody + 4, row.plain, row.plain));
+    }
+}
+
+TEST(TopicRegistry, OnlyExactKeysMatch) {
+    for (const std::string& name :
+         Strings{"utctimepubsubtype", "UTCTIMEPUBSUBTYPE", "UtcTimePubSubType", "UTCTime", "UTCTimePubSub",
+          "UTCTimePubSubType ", "aspn2_msgs::idl::UTCTimePubSubType", "", "headerPubSubType",
+          "bit_comp_setPubSubType", "EventLogPubSubTypeX", std::string("UTCTimePubSubType\0", 18)}) {
+        EXPECT_EQ(GetPubSubType(name), nullptr) << "'" << name << "'";
+    }
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
-#include <utility>
 
 #include "FACE/QV_Config.h"
 #include "FACE/QV_Config_Helpers.h"
@@ -16,6 +15,8 @@ using Handle = FACE::Configuration::HANDLE_TYPE;
 using Whence = FACE::Configuration::WHENCE_TYPE;
 using Size = FACE::Configuration::BUFFER_SIZE_TYPE;
 using QV_Config_Helpers::Details::Read_Config;
+namespace Helpers = QV_Config_Helpers;
+using Opened = std::tuple<Handle, std::string>;  // braces: the open comes first
 
 namespace {
 
@@ -30,145 +31,115 @@ const char kDocument[] = R"(<?xml version="1.0"?>
 </QV_Configurations>
 )";
 
-class QVConfigTest : public testing::Test {
+class QVConfig : public testing::Test {
 protected:
-    void SetUp() override {
-        path = dir.write("config.xml", kDocument);
-        config.Initialize(path.c_str(), code);
-        ASSERT_EQ(code, RC::NO_ERROR);
-    }
-
-    Handle open(const char* name) {
+    void SetUp() override { ASSERT_EQ(load(config, path.c_str()), RC::NO_ERROR); }
+    RC::Value load(FACE::QV_Config& c, const FACE::String& file) { return c.Initialize(file, code), code; }
+    Handle open(const char* name, FACE::QV_Config& c) {
         Handle h = -1;
-        config.Open(name, h, code);
-        EXPECT_EQ(code, RC::NO_ERROR) << name;
-        return h;
+        return c.Open(name, h, code), h;
     }
-
+    Handle open(const char* name) { return open(name, config); }
     // The value, or the name of the code that refused it.
     std::string read(Handle h, const char* parameter) {
         char buf[64];
         Size n = 0;
         config.Read(h, parameter, buf, sizeof buf, n, code);
-        return code == RC::NO_ERROR ? std::string(buf, static_cast<size_t>(n)) : "<" + std::string(RC::Name(code)) + ">";
+        return code == RC::NO_ERROR ? std::string(buf, static_cast<size_t>(n)) : std::string("<") + RC::Name(code) + ">";
     }
 
     boardkit::TempDir dir;
-    std::string path;
+    const std::string path = dir.write("config.xml", kDocument);
     FACE::QV_Config config;
     RC::Value code = RC::NOT_AVAILABLE;
 };
 
 }  // namespace
 
-TEST(QVConfigLoad, RefusedDocumentsLeaveTheConfigurationUnusable) {
-    boardkit::TempDir dir;
+TEST_F(QVConfig, RefusedDocumentsLeaveTheConfigurationUnusable) {
     const std::string wrongRoot = dir.write("wrong.xml", "<Other><Set><Name>A</Name></Set></Other>");
     const std::pair<std::string, std::string> cases[] = {  // path, what it prints
         {wrongRoot, "Configuration XML - " + wrongRoot + " Error: Unable to locate the QV_Configurations object\n"},
         {dir.write("unclosed.xml", "<QV_Configurations><Set>"), ""},
         {dir.file("absent.xml"), ""}};
     for (const auto& [file, printed] : cases) {
-        FACE::QV_Config config;
-        RC::Value code;
+        FACE::QV_Config refused;
         testing::internal::CaptureStdout();
-        config.Initialize(file.c_str(), code);
+        EXPECT_EQ(load(refused, file.c_str()), RC::INVALID_CONFIG) << file;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
-        EXPECT_EQ(code, RC::INVALID_CONFIG) << file;
-        Handle h;
-        config.Open("A", h, code);
-        EXPECT_EQ(code, RC::INVALID_MODE) << file;
+        EXPECT_EQ((open("A", refused), code), RC::INVALID_MODE) << file;
     }
-    FACE::QV_Config config;
-    RC::Value code;
+    FACE::QV_Config unnamed;
     FACE::String::RETURN_CODE rc;
-    config.Initialize(FACE::String(0u, rc), code);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);
+    EXPECT_EQ(load(unnamed, FACE::String(0u, rc)), RC::INVALID_CONFIG);
 }
 
-TEST_F(QVConfigTest, SetsAreFoundByNameOrElementNameAndShareOneHandlePerElement) {
+TEST_F(QVConfig, SetsAreFoundByNameOrElementNameAndShareOneHandlePerElement) {
     EXPECT_EQ(config.schemaLocation(), "schema.xsd");
-    config.Initialize("/nonexistent/path.xml", code);  // a second load is ignored
-    EXPECT_EQ(code, RC::NO_ERROR);
+    EXPECT_EQ(load(config, "/nonexistent/path.xml"), RC::NO_ERROR);  // a second load is ignored
     const Handle a = open("A");
-    EXPECT_EQ(read(a, "PRI"), "20");
-    EXPECT_EQ(open("B"), a);  // the handle of the element name moves to B
-    EXPECT_EQ(read(a, "PRI"), "30");
-    EXPECT_EQ(open("A"), a);
-    EXPECT_EQ(read(a, "PRI"), "20");
+    for (auto [name, pri] : {std::make_pair("A", "20"), {"B", "30"}, {"A", "20"}}) {  // B takes the handle of Set
+        EXPECT_EQ((Opened{open(name), read(a, "PRI")}), std::make_tuple(a, pri)) << name;
+    }
     const Handle y = open("Y");
     EXPECT_NE(y, a);
-    EXPECT_EQ(open("X"), y);
-    EXPECT_EQ(read(y, ""), "Y");
-    for (const char* unknown : {"nameless", "Z"}) {
-        Handle h;
-        config.Open(unknown, h, code);
-        EXPECT_EQ(code, RC::INVALID_CONFIG) << unknown;
-    }
+    EXPECT_EQ((Opened{open("X"), read(y, "")}), std::make_tuple(y, "Y"));
+    for (const char* unknown : {"nameless", "Z"}) EXPECT_EQ((open(unknown), code), RC::INVALID_CONFIG) << unknown;
     FACE::QV_Config other;  // handles count on across objects and are never reused
-    other.Initialize(path.c_str(), code);
-    Handle second = -1;
-    other.Open("O", second, code);
+    load(other, path.c_str());
+    const Handle second = open("O", other);
     EXPECT_GT(second, y);
-    config.Close(y, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-    config.Close(y, code);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);
+    for (RC::Value expected : {RC::NO_ERROR, RC::INVALID_CONFIG}) EXPECT_EQ((config.Close(y, code), code), expected);
     EXPECT_GT(open("Y"), second);
 }
 
-TEST_F(QVConfigTest, ReadFillsAtMostTheBufferAndRefusesMissingOrEmptyValues) {
+TEST_F(QVConfig, ReadFillsAtMostTheBufferAndRefusesMissingOrEmptyValues) {
     const Handle h = open("A");
     Size size = -1, n = -1;
     config.Get_Size(h, "PRI", size, code);
     EXPECT_EQ(size, 2);
     char buf[4] = {'X', 'X', 'X', 'X'};
-    config.Read(h, "PRI", buf, 1, n, code);
-    EXPECT_EQ(code, RC::NO_ERROR);
-    EXPECT_EQ(n, 1);
-    EXPECT_EQ(std::string(buf, 2), "2X");  // nothing past the size given, no terminator
+    config.Read(h, "PRI", buf, 1, n, code);  // nothing past the size given, no terminator
+    EXPECT_EQ(std::make_tuple(code, n, std::string(buf, 2)), std::make_tuple(RC::NO_ERROR, 1, "2X"));
     config.Read(h, "PRI", buf, 4, n, code);
     EXPECT_EQ(std::string(buf, 4), std::string("20\0\0", 4));
-    config.Read(h, "PRI", buf, -1, n, code);
-    EXPECT_EQ(code, RC::INVALID_PARAM);
-    config.Read(h, "PRI", nullptr, 4, n, code);
-    EXPECT_EQ(code, RC::INVALID_PARAM);
-    config.Read(h + 1000, "PRI", buf, 4, n, code);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);
-    EXPECT_EQ(n, 0);
-    config.Get_Size(h + 1000, "PRI", size, code);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);
+    const std::tuple<Handle, char*, Size, RC::Value> refused[] = {
+        {h, buf, -1, RC::INVALID_PARAM}, {h, nullptr, 4, RC::INVALID_PARAM}, {h + 1000, buf, 4, RC::INVALID_CONFIG}};
+    for (const auto& [handle, buffer, length, expected] : refused) {
+        config.Read(handle, "PRI", buffer, length, n, code);
+        EXPECT_EQ(std::make_tuple(code, n), std::make_tuple(expected, 0)) << length;
+    }
     FACE::String::RETURN_CODE rc;
-    for (const FACE::String& name : {FACE::String("Empty"), FACE::String("Absent"), FACE::String(0u, rc)}) {
+    const std::pair<Handle, FACE::String> sizeless[] = {
+        {h + 1000, "PRI"}, {h, "Empty"}, {h, "Absent"}, {h, FACE::String(0u, rc)}};
+    for (const auto& [handle, name] : sizeless) {
         size = 77;
-        config.Get_Size(h, name, size, code);
-        EXPECT_EQ(code, RC::INVALID_CONFIG) << name.str();
-        EXPECT_EQ(size, 77) << name.str();
+        config.Get_Size(handle, name, size, code);
+        EXPECT_EQ(std::make_tuple(code, size), std::make_tuple(RC::INVALID_CONFIG, 77)) << name.str();
     }
     EXPECT_EQ(read(h, "Empty") + read(h, "Absent"), "<INVALID_PARAM><INVALID_PARAM>");
 }
 
-TEST_F(QVConfigTest, SeekWalksSetsOfTheSameElementName) {
+TEST_F(QVConfig, SeekWalksSetsOfTheSameElementName) {
     const Handle h = open("B");
-    const std::tuple<Whence::Value, int32_t, RC::Value, const char*> steps[] = {  // ..., the PRI landed on
-        {Whence::FROM_FIRST, 0, RC::NO_ERROR, "20"},
-        {Whence::FROM_CURRENT, 2, RC::NO_ERROR, "nameless"},  // skips the other element
-        {Whence::FROM_LAST, 0, RC::NO_ERROR, "40"},
-        {Whence::FROM_LAST, 1, RC::NO_ERROR, "nameless"},
-        {Whence::FROM_CURRENT, -1, RC::NO_ERROR, "30"},
-        {Whence::FROM_LAST, -1, RC::INVALID_PARAM, "30"},  // forwards from the last: nothing there
-        {Whence::FROM_FIRST, -1, RC::INVALID_PARAM, "30"},
-        {static_cast<Whence::Value>(3), 0, RC::INVALID_CONFIG, "30"}};
-    for (const auto& [whence, offset, expected, lands] : steps) {
-        config.Seek(h, whence, offset, code);
+    const std::tuple<Handle, Whence::Value, int32_t, RC::Value, const char*> steps[] = {  // ..., the PRI landed on
+        {h, Whence::FROM_FIRST, 0, RC::NO_ERROR, "20"},
+        {h, Whence::FROM_CURRENT, 2, RC::NO_ERROR, "nameless"},  // skips the other element
+        {h, Whence::FROM_LAST, 0, RC::NO_ERROR, "40"},
+        {h, Whence::FROM_LAST, 1, RC::NO_ERROR, "nameless"},
+        {h, Whence::FROM_CURRENT, -1, RC::NO_ERROR, "30"},
+        {h, Whence::FROM_LAST, -1, RC::INVALID_PARAM, "30"},  // forwards from the last: nothing there
+        {h, Whence::FROM_FIRST, -1, RC::INVALID_PARAM, "30"},
+        {h, static_cast<Whence::Value>(3), 0, RC::INVALID_CONFIG, "30"},
+        {h + 1000, Whence::FROM_FIRST, 0, RC::INVALID_CONFIG, "30"}};
+    for (const auto& [handle, whence, offset, expected, lands] : steps) {
+        config.Seek(handle, whence, offset, code);
         EXPECT_EQ(code, expected) << whence << " " << offset;
         EXPECT_EQ(read(h, "PRI"), lands) << whence << " " << offset;
     }
-    config.Seek(h + 1000, Whence::FROM_FIRST, 0, code);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);
 }
 
-TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
+TEST_F(QVConfig, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     // A reader of the old file keeps seeing all of it: the new document
     // arrives by rename, never by rewriting the old file in place.
@@ -176,7 +147,7 @@ TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     FILE* oldReader = std::fopen(path.c_str(), "rb");
     ASSERT_NE(oldReader, nullptr);
     const Handle h = open("C");
-    EXPECT_TRUE(QV_Config_Helpers::Set_String_Parameter(config, h, "PRI", "41", code));
+    EXPECT_TRUE(Helpers::Set_String_Parameter(config, h, "PRI", "41", code));
     std::string seen(before.size() + 16, '\0');
     seen.resize(std::fread(&seen[0], 1, seen.size(), oldReader));
     std::fclose(oldReader);
@@ -185,66 +156,49 @@ TEST_F(QVConfigTest, WriteReplacesTheFileAtomicallyKeepingItsMode) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     FACE::QV_Config reread;
-    reread.Initialize(path.c_str(), code);
-    Handle r = -1;
-    reread.Open("C", r, code);
-    EXPECT_EQ(Read_Config(reread, r, "PRI"), "41");
-    reread.Open("Y", r, code);
-    EXPECT_EQ(Read_Config(reread, r, "Spaced"), "  a b  ");  // whitespace is kept
-
+    load(reread, path.c_str());
+    EXPECT_EQ(Read_Config(reread, open("C", reread), "PRI"), "41");
+    EXPECT_EQ(Read_Config(reread, open("Y", reread), "Spaced"), "  a b  ");  // whitespace is kept
     const std::tuple<Handle, const char*, Size, RC::Value> refused[] = {
         {h, "Absent", 1, RC::INVALID_PARAM}, {h, "", 1, RC::INVALID_PARAM},
         {h, "PRI", -3, RC::INVALID_PARAM}, {h + 1000, "PRI", 1, RC::INVALID_CONFIG}};
     for (const auto& [handle, parameter, length, expected] : refused) {
         Size written = -1;
         config.Write(handle, parameter, "1", length, written, code);
-        EXPECT_EQ(code, expected) << parameter << " " << length;
-        EXPECT_EQ(written, 0);
+        EXPECT_EQ(std::make_tuple(code, written), std::make_tuple(expected, 0)) << parameter << " " << length;
     }
 }
 
 // Saving fails once the directory is gone: the write is refused, the
 // helper lowers its code, and the value stays changed in memory.
-TEST(QVConfigSave, FailedSaveIsRefusedAndKeepsTheChangeInMemory) {
-    FACE::QV_Config config;
-    RC::Value code;
+TEST_F(QVConfig, HelpersOnlyEverLowerTheCodeAndAFailedSaveKeepsTheChangeInMemory) {
+    FACE::QV_Config orphan;
     {
-        boardkit::TempDir dir;
-        config.Initialize(dir.write("config.xml", kDocument).c_str(), code);
-        ASSERT_EQ(code, RC::NO_ERROR);
+        boardkit::TempDir gone;
+        ASSERT_EQ(load(orphan, gone.write("config.xml", kDocument).c_str()), RC::NO_ERROR);
     }
-    Handle h;
-    config.Open("A", h, code);
+    const Handle h = open("A", orphan);
     Size written = -1;
-    config.Write(h, "PRI", "99", 2, written, code);
-    EXPECT_EQ(code, RC::NO_ACTION);
-    EXPECT_EQ(written, 0);
+    orphan.Write(h, "PRI", "99", 2, written, code);
+    EXPECT_EQ(std::make_tuple(code, written), std::make_tuple(RC::NO_ACTION, 0));
     code = RC::NO_ERROR;
-    EXPECT_FALSE(QV_Config_Helpers::Set_Boolean_Parameter(config, h, "Flag", false, code));
+    EXPECT_FALSE(Helpers::Set_Boolean_Parameter(orphan, h, "Flag", false, code));
     EXPECT_EQ(code, RC::INVALID_CONFIG);
-    EXPECT_EQ(Read_Config(config, h, "PRI") + Read_Config(config, h, "Flag"), "99FALSE");
-}
-
-TEST_F(QVConfigTest, HelpersOnlyEverLowerTheCodeAndReadBooleansLikeC) {
-    const Handle h = open("A");
-    code = RC::NO_ERROR;
+    EXPECT_EQ(Read_Config(orphan, h, "PRI") + Read_Config(orphan, h, "Flag"), "99FALSE");
     FACE::String value;
     bool flag = false;
+    const Handle a = open("A");  // its code is where the helpers start
     testing::internal::CaptureStdout();
-    QV_Config_Helpers::Get_String_Parameter(config, h, "PRI", value, code);
+    Helpers::Get_String_Parameter(config, a, "PRI", value, code);
     EXPECT_EQ(code, RC::NO_ERROR);
-    QV_Config_Helpers::Get_String_Parameter(config, h, "Absent", value, code);
+    Helpers::Get_String_Parameter(config, a, "Absent", value, code);
     EXPECT_EQ(code, RC::INVALID_CONFIG);
     EXPECT_EQ(value.str(), "20");  // left as it was
-    QV_Config_Helpers::Get_Boolean_Parameter(config, h, "Flag", flag, code);
-    EXPECT_TRUE(flag);
-    EXPECT_EQ(code, RC::INVALID_CONFIG);  // a later success does not raise it
+    Helpers::Get_Boolean_Parameter(config, a, "Flag", flag, code);
+    EXPECT_EQ(std::make_tuple(flag, code), std::make_tuple(true, RC::INVALID_CONFIG));  // a success does not raise it
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Parameter Absent not found\n");
-
-    for (const char* yes : {"TRUE", "true", "True", "1", "0x10", "-1", "7abc"}) {
-        EXPECT_TRUE(QV_Config_Helpers::ParseBoolean(yes)) << yes;
-    }
-    for (const char* no : {"FALSE", "false", "0", "no", "yes", " true", "", "0x0"}) {
-        EXPECT_FALSE(QV_Config_Helpers::ParseBoolean(no)) << no;
-    }
+    for (const char* yes : {"TRUE", "true", "True", "1", "0x10", "-1", "7abc"})
+        EXPECT_TRUE(Helpers::ParseBoolean(yes)) << yes;
+    for (const char* no : {"FALSE", "false", "0", "no", "yes", " true", "", "0x0"})
+        EXPECT_FALSE(Helpers::ParseBoolean(no)) << no;
 }

@@ -4,18 +4,14 @@
 #include "aspn2_msgs/PubSubTypes.h"
 #include "support/AllocationCounter.h"
 
-#include <fastdds/rtps/common/SerializedPayload.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
-#include <string>
-#include <vector>
 
 using namespace aspn2_msgs::idl;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
@@ -24,17 +20,13 @@ using Tokens = std::vector<std::string>;
 using Definitions = std::map<std::string, Tokens>;
 
 namespace {
-
-// ---- the IDL: same structs, same fields in the same order with the same
-// types, same enumerators in the same order, inside module aspn2_msgs::idl ----
-
-// Identifiers and punctuation.
+// The IDL: same structs, same fields in the same order with the same types,
+// same enumerators in the same order, inside module aspn2_msgs::idl.
 Tokens tokenize(const std::string& text) {
     static const std::regex token(R"(\w+|[^\s\w])");
     return Tokens(std::sregex_token_iterator(text.begin(), text.end(), token), std::sregex_token_iterator());
 }
 
-// The same definitions, printed from the C++ field lists.
 const char* idlName(bool) { return "boolean"; }
 const char* idlName(char) { return "char"; }
 const char* idlName(uint8_t) { return "octet"; }
@@ -85,7 +77,6 @@ TEST(IdlContract, ShippedIdlMatchesTheEncodedTypes) {
     ASSERT_GE(tokens.size(), 6u);
     EXPECT_EQ(Tokens(tokens.begin(), tokens.begin() + 6), (Tokens{"module", "aspn2_msgs", "{", "module", "idl", "{"}));
     EXPECT_EQ(std::count(tokens.begin(), tokens.end(), "module"), 2);
-
     Definitions expected, shipped;
 #define ASPN2_PRINT_(Name) typeName<Name>(expected);
     ASPN2_ALL_STRUCTS(ASPN2_PRINT_)
@@ -101,10 +92,8 @@ TEST(IdlContract, ShippedIdlMatchesTheEncodedTypes) {
     for (const auto& entry : shipped) EXPECT_TRUE(expected.count(entry.first)) << "only in the IDL: " << entry.first;
 }
 
-// ---- the wire ----
-
-// Every leaf gets a different value from the running counter `n`, so a
-// field swapped with another of the same type does not go unnoticed.
+// Every leaf a different value, so that a field swapped with another of the
+// same type does not go unnoticed.
 template <class T>
 void fill(T& value, uint32_t& n) {
     ++n;
@@ -127,13 +116,9 @@ void fill(T& value, uint32_t& n) {
 }
 
 template <class T>
-T filled(uint32_t n, T value = T()) {
-    fill(value, n);
-    return value;
-}
+T filled(uint32_t n, T value = T()) { fill(value, n); return value; }
 
-// Encoded into a buffer of exactly the size the type's own size provider
-// asks for; empty if that is refused.
+// Into a buffer of exactly the size the type's size provider asks for.
 template <class T>
 Bytes encode(T sample) {
     TopicType<T> type;
@@ -141,7 +126,6 @@ Bytes encode(T sample) {
     return type.serialize(&sample, &payload) ? Bytes(payload.data, payload.data + payload.length) : Bytes();
 }
 
-// Decoded from a buffer that ends exactly where `bytes` do.
 template <class T>
 bool decode(const Bytes& bytes, T& sample) {
     SerializedPayload_t payload(static_cast<uint32_t>(bytes.size()));
@@ -149,14 +133,12 @@ bool decode(const Bytes& bytes, T& sample) {
     return TopicType<T>().deserialize(&payload, &sample);
 }
 
-// The encapsulation's byte-order octet of this host: 1 little, 0 big.
 constexpr uint8_t kHostOrder = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-// A CDR payload written without Fast CDR, field by field at the offsets a
-// test expects (counted after the 4-byte encapsulation).
+// A CDR payload written without Fast CDR, field by field at offsets counted
+// after the 4-byte encapsulation.
 struct Image {
     explicit Image(std::size_t bodySize, uint8_t order = kHostOrder) : bytes(4 + bodySize, 0) { bytes[1] = order; }
-
     template <class V>
     Image& at(std::size_t offset, V value) {
         uint8_t* to = &bytes.at(4 + offset);
@@ -164,13 +146,10 @@ struct Image {
         if (bytes[1] != kHostOrder) std::reverse(to, to + sizeof(V));
         return *this;
     }
-
-    // Count (NUL included), characters and the NUL.
     Image& text(std::size_t offset, const std::string& s) {
         std::copy(s.begin(), s.end(), bytes.begin() + static_cast<std::ptrdiff_t>(4 + offset + 4));
         return at<uint32_t>(offset, static_cast<uint32_t>(s.size() + 1));
     }
-
     Image& withHeader(const header& h) {
         const timestamp &a = h.timestamp_arrival(), &v = h.timestamp_valid();
         return at<int64_t>(0, h.seq_num())
@@ -178,11 +157,9 @@ struct Image {
             .at<int64_t>(24, v.sec()).at<int32_t>(32, v.nsec()).at<int32_t>(36, v.time_code())
             .at<int32_t>(40, h.device_id());
     }
-
     Bytes bytes;
 };
 
-// The messages this server exchanges, byte for byte.
 TEST(GoldenBytes, UTCTimeInEitherByteOrderAndEventLog) {
     const UTCTime m = filled<UTCTime>(1);
     const auto& c = m.covariance();
@@ -201,7 +178,6 @@ TEST(GoldenBytes, UTCTimeInEitherByteOrderAndEventLog) {
         ASSERT_TRUE(decode(image(order), decoded)) << int{order};
         EXPECT_EQ(encode(decoded), encode(m)) << int{order};
     }
-
     // Strings count their NUL, also after embedded ones.
     EventLog e = filled<EventLog>(3);
     for (const std::string& text : {std::string("timer.cpp[40]:late"), std::string("a\0b", 3), std::string()}) {
@@ -216,13 +192,10 @@ void exercise() {
     SCOPED_TRACE(T::type_name);
     T original = filled<T>(17);
     const Bytes bytes = encode(original);
-    // The size provider asked for exactly what was written.
     ASSERT_EQ(bytes.size(), 4 + T::getCdrSerializedSize(original));
-    // Every field came back: encoding the decoded sample gives the same bytes.
     T decoded;
     ASSERT_TRUE(decode(bytes, decoded));
     EXPECT_EQ(encode(decoded), bytes);
-
     // Every shorter payload is refused and leaves the caller's sample as it was.
     const T before = filled<T>(99);
     for (std::size_t length = 0; length < bytes.size(); ++length) {
@@ -230,7 +203,6 @@ void exercise() {
         EXPECT_FALSE(decode({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)}, sample)) << length;
         EXPECT_EQ(encode(sample), encode(before)) << length;
     }
-
     // A buffer one byte short is refused without claiming any length.
     SerializedPayload_t shortPayload(static_cast<uint32_t>(bytes.size() - 1));
     shortPayload.length = 12345;
@@ -238,7 +210,6 @@ void exercise() {
     EXPECT_EQ(shortPayload.length, 12345u);
 }
 
-// Every message type.
 TEST(TopicType, EveryMessageRoundTripsAndRefusesShortBuffersAndPayloads) {
 #define ASPN2_EXERCISE_(Name) exercise<Name>();
     ASPN2_ALL_STRUCTS(ASPN2_EXERCISE_)
@@ -262,12 +233,10 @@ TEST(TopicType, HostileInputIsRefusedBeforeAllocating) {
     expectRefusedWithoutAllocating<GPSLineOfSight>(huge);
     expectRefusedWithoutAllocating<GSSIP>(huge);
     expectRefusedWithoutAllocating<EventLog>(Image(48 + 4 + 8).at<uint32_t>(48, 0x7FFFFFF0u).bytes);
-
     // Fast CDR throws on a boolean byte other than 0 or 1.
     BitEntryStatus b;
     ASSERT_TRUE(decode(Image(47).at<uint8_t>(44, 1).bytes, b) && b.requestedEntryAvailable());
     expectRefusedWithoutAllocating<BitEntryStatus>(Image(47).at<uint8_t>(44, 2).bytes);
-
     // Parameter-list CDR, XCDR2 and an unknown kind lay fields out differently.
     Bytes bytes = encode(filled<UTCTime>(2));
     for (uint16_t id : {0x0002, 0x0003, 0x0007, 0x0009, 0x0101}) {
@@ -276,5 +245,4 @@ TEST(TopicType, HostileInputIsRefusedBeforeAllocating) {
         expectRefusedWithoutAllocating<UTCTime>(bytes);
     }
 }
-
 }  // namespace

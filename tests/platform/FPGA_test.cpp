@@ -1,13 +1,9 @@
 #include "platform/FPGA.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "boardkit/FpgaSession.h"
 #include "boardkit/RegisterImage.h"
@@ -19,7 +15,6 @@ namespace block = boardkit::fpgablock;
 using Log = std::vector<std::string>;
 
 namespace {
-
 // The text InitFpga failed with, or "" when it started. Stopped either way.
 std::string initFailure(const std::shared_ptr<FACE::IOSS::Devmem::IO_Service>& service) {
     std::string failure;
@@ -34,15 +29,12 @@ std::string initFailure(const std::shared_ptr<FACE::IOSS::Devmem::IO_Service>& s
 
 // Started on the default image (the example IO devices file): 4 UARTs, 2 PTFE
 // blocks, 8 pulse inputs, 16 peripheral control registers; writes recorded.
-class Fpga : public ::testing::Test {
-protected:
+struct Fpga : ::testing::Test {
     Log writes() { return std::exchange(image.writes, Log{}); }  // since the last call
-
     RegisterImage image;
     boardkit::FpgaSession session{image, true};
     FpgaFace& fpga = FpgaFace::Instance();
 };
-
 }  // namespace
 
 // The counts are 64-bit registers: the facade takes their low words.
@@ -83,7 +75,6 @@ TEST(FpgaInit, EveryFailureIsThrownWithItsCodeAndText) {
                     EndsWith(std::string("]:INVALID_CONFIG FpgaFace() FAILED to open ") + text + " interface"));
     }
     EXPECT_THAT(initFailure(nullptr), EndsWith("]:INVALID_PARAM FpgaFace() FAILED to open processor interface"));
-
     FpgaImageContents wild;
     wild.ptfeCount = 0xFFFFFFFFu;  // what an unprogrammed FPGA reads as
     RegisterImage image(wild);
@@ -110,26 +101,20 @@ TEST_F(Fpga, RegistersAreReadWrittenAndClearedAtTheirOffsets) {
     image.poke(block::ptfe(1), 0x10, 32, 99);
     for (uint32_t at : {0x20u, 0x30u}) image.poke(block::ptfe(1), at, 64, ~0ull);
     image.poke(block::ptfe(1), 0x38, 32, 0xCAFE);
-    EXPECT_EQ(0x0123456789ABCDEFull, fpga.fpga_get_SystemCount());
-    EXPECT_EQ(0x1000000003ull, fpga.getUARTDataTimestampRaw(3));
-    EXPECT_EQ(0x2000000007ull, fpga.getPulseTimestampRaw(7));
-    EXPECT_EQ(0xFEDCBA9876543210ull, fpga.getPtfeFirmwareId(1));
-    EXPECT_EQ(100u, fpga.getPtfeMeasuredFreqEstimate(1));
-    EXPECT_EQ(0xFFFFFFFFFFFull, fpga.getDfNcoRate(1));
-    EXPECT_EQ(0xFFFFFFFFFFull, fpga.getDtNcoPhase(1));
-    EXPECT_EQ(0xCAFEu, fpga.getDtCycles(1));
-
+    EXPECT_EQ(std::make_tuple(0x0123456789ABCDEFull, 0x1000000003ull, 0x2000000007ull, 0xFEDCBA9876543210ull),
+              std::make_tuple(fpga.fpga_get_SystemCount(), fpga.getUARTDataTimestampRaw(3),
+                              fpga.getPulseTimestampRaw(7), fpga.getPtfeFirmwareId(1)));
+    EXPECT_EQ(std::make_tuple(100u, 0xFFFFFFFFFFFull, 0xFFFFFFFFFFull, 0xCAFEu),
+              std::make_tuple(fpga.getPtfeMeasuredFreqEstimate(1), fpga.getDfNcoRate(1), fpga.getDtNcoPhase(1),
+                              fpga.getDtCycles(1)));
     fpga.fpga_set_periph_control(15, 0x11);
     fpga.fpga_set_ppsSlave_control(8, 0x22);
     fpga.fpga_set_ptpClock_control(29, 0x33);
     fpga.setPtfeDefaultNcoRate(1, 0x0123456789ABCDEFull);
-    EXPECT_EQ(0x11u, image.peek(block::kPeripheral, 0x3C));
-    EXPECT_EQ(0x22u, image.peek(block::kPpsSlave, 0x20));
-    EXPECT_EQ(0x33u, image.peek(block::kPtpClock, 0x74));
-    EXPECT_EQ(0x0123456789ABCDEFull, image.peek(block::ptfe(1), 0xC8, 64));
-    EXPECT_EQ(0x22u, fpga.fpga_get_ppsSlave_control(8));
-    EXPECT_EQ(0x33u, fpga.fpga_get_ptpClock_control(29));
-
+    EXPECT_EQ(std::make_tuple(0x11u, 0x22u, 0x33u, 0x0123456789ABCDEFull, 0x22u, 0x33u),
+              std::make_tuple(image.peek(block::kPeripheral, 0x3C), image.peek(block::kPpsSlave, 0x20),
+                              image.peek(block::kPtpClock, 0x74), image.peek(block::ptfe(1), 0xC8, 64),
+                              fpga.fpga_get_ppsSlave_control(8), fpga.fpga_get_ptpClock_control(29)));
     image.poke(block::kPeripheral, 8, 32, 5);
     EXPECT_EQ(5u, fpga.fpga_reset_periph_control(2));
     EXPECT_EQ(0u, image.peek(block::kPeripheral, 8));

@@ -4,16 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// Any program that uses these functions gets a replaced global operator new
-// that counts every allocation (the array and nothrow forms end in it), so
-// tests can show that a path does not touch the heap.
+// A program that uses these gets a global operator new that counts every
+// allocation (the array and nothrow forms end in it), so that a test can
+// show that a path leaves the heap alone.
 namespace testsupport {
-
 uint64_t allocationCount();
-// Largest single request since the last reset.
-std::size_t largestAllocation();
+std::size_t largestAllocation();  // the largest single request since the last reset
 void resetLargestAllocation();
-
 }  // namespace testsupport
 
 #endif

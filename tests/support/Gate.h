@@ -6,7 +6,6 @@
 #include <mutex>
 
 namespace testsupport {
-
 // Holds the threads that enter it until the test opens it.
 class Gate {
 public:
@@ -29,10 +28,8 @@ public:
 private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    bool m_entered = false;
-    bool m_open = false;
+    bool m_entered = false, m_open = false;
 };
-
 }  // namespace testsupport
 
 #endif

@@ -4,94 +4,45 @@
 // Fixtures of the transport tests: configuration documents, services made
 // from them, samples with a value in every field, and what readers receive.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <type_traits>
-#include <utility>
-#include <vector>
-
-#include <fastrtps/attributes/LibrarySettingsAttributes.h>
-#include <fastrtps/xmlparser/XMLProfileManager.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FACE/QV_Config.h"
-#include "FACE/QV_TSS.h"
-#include "FACE/QV_TypedTS.h"
+#include <atomic>
+#include <type_traits>
+
 #include "FACE/TSS_Attributes.h"
-#include "aspn2_msgs/Messages.h"
 #include "boardkit/DdsPeer.h"
 
 // The installed Fast DDS frees one of its own statistics objects through a
-// pointer of the wrong size whenever a participant goes away; that check
-// would stop every test that makes a participant. Weak, so that every test
-// file may carry the same definition.
+// pointer of the wrong size whenever a participant goes. Weak: every test
+// file may carry it.
 extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "new_delete_type_mismatch=0";
 }
 
-// Under ThreadSanitizer the installed, uninstrumented Fast DDS shows as
-// unlocking mutexes it does not hold, and its discovery thread takes two of
-// its own locks in the opposite order to endpoint creation; only those
-// reports of the library are set aside, its data races and ours are still
-// reported.
+// Uninstrumented, Fast DDS shows as unlocking mutexes it does not hold, and
+// its discovery thread takes two of its locks in the opposite order to
+// endpoint creation; its data races and ours are still reported.
 extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {
     return "mutex:libfastrtps.so\ndeadlock:libfastrtps.so\n";
 }
 
 namespace tsstest {
-
 namespace idl = aspn2_msgs::idl;
 namespace RC = FACE::RETURN_CODE_TYPE;
-using FACE::TSS::CONNECTION_ID_TYPE;
-using FACE::TSS::QV_TSS;
+using FACE::TSS::CONNECTION_ID_TYPE, FACE::TSS::QV_TSS;
 
-// DDS domains of these tests, one per test, so that tests that run at the
-// same time (ctest -j) never see each other's endpoints. The range 140-199
-// is kept for the transport tests.
+// One DDS domain per test, so that tests run side by side (ctest -j) never
+// see each other's endpoints; 140-199 are the transport tests'.
 enum Domain : uint32_t {
-    kDomainLowerCaseUdp = 142,
-    kDomainConnections = 143,
-    kDomainShippedFile = 144,
-    kDomainTypedCodes = 145,
-    kDomainQosAttributes = 146,
-    kDomainExchangeShm = 150,
-    kDomainExchangeUdp = 151,
-    kDomainExchangeTcp = 152,
-    kDomainBackFill = 153,
-    kDomainOversized = 155,
-    kDomainCorrupted = 156,
-    kDomainHighRate = 157,
-    kDomainCycloneUdp = 170,
-    kDomainConcurrentSend = 180,
+    kDomainLowerCaseUdp = 142, kDomainConnections, kDomainShippedFile, kDomainTypedCodes, kDomainQosAttributes,
+    kDomainExchangeShm = 150, kDomainExchangeUdp, kDomainExchangeTcp, kDomainBackFill, kDomainOversized = 155,
+    kDomainCorrupted, kDomainHighRate, kDomainCycloneUdp = 170, kDomainConcurrentSend = 180,
 };
 
-using boardkit::At;
-using boardkit::Collector;
-using boardkit::Connection;
-using boardkit::Delivery;
-using boardkit::Document;
-using boardkit::FastRtps;
-using boardkit::FreeTcpPort;
-using boardkit::Send;
-using boardkit::Service;
-using boardkit::Set;
-using boardkit::Typed;
-using boardkit::TypedPtr;
-using boardkit::WaitMatched;
-using boardkit::WaitUntil;
+using boardkit::At, boardkit::Collector, boardkit::Connection, boardkit::Delivery, boardkit::Document;
+using boardkit::FastRtps, boardkit::FreeTcpPort, boardkit::Send, boardkit::Service, boardkit::Set;
+using boardkit::Typed, boardkit::TypedPtr, boardkit::WaitMatched, boardkit::WaitUntil;
 
 // Every leaf gets its own value from a running counter, so that a field
 // read from the wrong place never matches by accident.
@@ -100,17 +51,14 @@ void Fill(T& value, int64_t& n) {
     if constexpr (idl::cdr::is_struct<T>::value) {
         T::cdr_fields([&](auto member, const char*) { Fill(value.*member, n); });
     } else if constexpr (idl::cdr::is_array<T>::value) {
-        for (auto& e : value) {
-            Fill(e, n);
-        }
+        for (auto& e : value) Fill(e, n);
     } else if constexpr (std::is_enum_v<T>) {
         value = static_cast<T>(1);  // every enum has a second enumerator
     } else if constexpr (std::is_same_v<T, std::string>) {
         value = "text " + std::to_string(++n);
     } else if constexpr (std::is_floating_point_v<T>) {
         value = static_cast<T>(++n) + 0.25;
-    } else {
-        // 64-bit fields get values that do not fit in 32 bits.
+    } else {  // 64-bit fields get values that do not fit in 32 bits
         value = static_cast<T>(++n * (sizeof(T) == 8 ? 10000000019LL : 1000003LL));
     }
 }
@@ -155,19 +103,13 @@ struct Link {
         RC::Value code;
         b.tss->Unregister_Callback(ib, code);
     }
-
     bool matched() { return WaitMatched(*a.tss, ia, *b.tss, ib); }
     RC::Value send(const T& message) { return Send(*out, ia, message); }
-
-    Service& a;
-    Service& b;
+    Service &a, &b;
     Collector<T> got;
-    CONNECTION_ID_TYPE ia;
-    CONNECTION_ID_TYPE ib;
-    TypedPtr<T> out;
-    TypedPtr<T> in;
+    CONNECTION_ID_TYPE ia, ib;
+    TypedPtr<T> out, in;
 };
-
 }  // namespace tsstest
 
 #endif
