@@ -189,6 +189,7 @@ TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
     // A server outside the table is accepted and named as such.
     testing::internal::CaptureStdout();
     rig.server.cbUTCTime(rig.second(0, 200));
+    rig.server.awaitTimeService();
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(0u, out.find("Chronavel: cbUTCTime : Processing UTC Time message received from INVALID_SERVER_ID, "
                            "server ID = 200: 252818sec 50 nsec, errEst 1e-16\n"))
@@ -206,6 +207,7 @@ TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
         testing::internal::CaptureStdout();
         for (int i = from; i <= to; ++i) {
             rig.server.cbUTCTime(rig.second(i));
+            rig.server.awaitTimeService();
         }
         return testing::internal::GetCapturedStdout();
     };

@@ -326,14 +326,19 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
     }
 }
 
-TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyIfItWasEverCaptured) {
+TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
+    constexpr int64_t kHalf = 500000000;
     const struct {
         const char* name;
         std::vector<pps_seq_t> sequences;  // per message; 0: no edge ever
+        std::vector<int64_t> edgeNs;       // the edge's time less the message's, ns
         std::vector<bool> fed;
     } rows[] = {
-        {"no edge ever", {0, 0}, {false, false}},
-        {"the PPS stops", {7, 7, 7, 8}, {true, false, false, true}},
+        {"no edge ever", {0, 0}, {0, 0}, {false, false}},
+        {"the PPS stops", {7, 7, 7, 8}, {0, -2 * kHalf, -4 * kHalf, 0}, {true, false, false, true}},
+        {"a late message leaves the next edge to its own", {7, 8, 8}, {0, 2 * kHalf, 0}, {true, false, true}},
+        {"half a second off", {7, 8, 9}, {0, kHalf, -kHalf}, {true, false, false}},
+        {"within half a second", {7, 8, 9}, {0, kHalf - 1, 1 - kHalf}, {true, true, true}},
     };
     for (const auto& row : rows) {
         TimeServiceRig::Settings settings;
@@ -344,14 +349,20 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyIfItWasEverCaptured) {
         const int next = rig.runUntilStep(22);
         const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
         for (size_t i = 0; i < row.sequences.size(); ++i) {
-            const aspn2_msgs::idl::UTCTime m = rig.second(next + static_cast<int>(i));
-            rig.host.setEdge({static_cast<time_t>(TimeServiceRig::kUtcBase + 77), 1500, row.sequences[i]});
+            const int s = next + static_cast<int>(i);
+            const aspn2_msgs::idl::UTCTime m = rig.second(s, 0.0);
+            const int64_t edge = (TimeServiceRig::kUtcBase + s) * 2 * kHalf + row.edgeNs[i];
+            rig.host.setEdge({static_cast<time_t>(edge / (2 * kHalf)), static_cast<long>(edge % (2 * kHalf)),
+                              row.sequences[i]});
             const int count = shm.count;
             const Lines events = rig.send(m);
             EXPECT_EQ(row.fed[i] ? count + 2 : count, shm.count) << row.name << " " << i;
             EXPECT_EQ(row.fed[i] ? Lines{} : Lines{kNoPpsTimestamp}, events) << row.name << " " << i;
             EXPECT_THAT(rig.out, HasSubstr(row.fed[i] ? "NTP: ntpshm_put(Quorvane -20) " : textOf(kNoPpsTimestamp)))
                 << row.name;
+            if (row.fed[i]) {
+                EXPECT_EQ(TimeServiceRig::kUtcBase + s, shm.clockTimeStampSec) << row.name << " " << i;
+            }
         }
     }
 }
@@ -386,9 +397,10 @@ TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
     pps_seq_t sequence = 1000;
     rig.host.recordFetches = false;
     const uint64_t before = testsupport::allocationCount();
-    for (const auto& m : messages) {
-        rig.host.setEdge({static_cast<time_t>(m.gps_tow_sec()), 1500, ++sequence});
-        rig.controller->newFACEUtcTime(m);
+    for (int i = 0; i < 100; ++i) {
+        rig.host.setEdge({static_cast<time_t>(TimeServiceRig::kUtcBase + next + i), 1500, ++sequence});
+        rig.board.setFpgaTicks(static_cast<uint64_t>(1000 + next + i) * FpgaFace::TICKS_PER_SECOND + 1000);
+        rig.controller->newFACEUtcTime(messages[i]);
     }
     EXPECT_EQ(before, testsupport::allocationCount());
     EXPECT_EQ(count + 200, shm.count);
