@@ -172,6 +172,12 @@ TEST(ServerSession, DisciplinesAnswersAndReportsOverDds) {
     EXPECT_TRUE(std::regex_match(rig.server.identityText(),
                                  std::regex("//aspn://Zelmar/Chronavel:\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ/")))
         << rig.server.identityText();
+
+    // A second connect replaces its configuration events, not adds to them.
+    ASSERT_EQ(RC::NO_ERROR, rig.connect());
+    rig.server.Framework_Disconnect(code);
+    rig.connected = false;
+    EXPECT_EQ(2u, HealthReporter::Instance().Queue().size()) << "configuration events waiting to repeat";
 }
 
 TEST(ServerIntake, SourceFilterDebugLineAndExceptionsInTheCallbacks) {
