@@ -13,32 +13,33 @@
 
 #include "support/Gate.h"
 
-namespace {
-
 using testing::ElementsAre;
+using namespace std::chrono_literals;
 
-aspn2_msgs::idl::UTCTime numbered(int n) {
-    aspn2_msgs::idl::UTCTime m;
-    m.header().seq_num(n);
-    return m;
-}
-
-// A handler that holds messages 1 and 8 until the test opens their gates.
-struct Intake {
-    testsupport::Gate gate, gate8;
+// Messages 1 and 8 are held until the test opens their gates.
+struct IntakeRig {
+    testsupport::Gate gate1, gate8;
     std::mutex mutex;
     std::vector<int> handled;
     std::atomic<int> overflows{0};
     TimeIntake intake{[this](const aspn2_msgs::idl::UTCTime& m) {
-                          if (m.header().seq_num() == 1) {
-                              gate.enter();
-                          } else if (m.header().seq_num() == 8) {
-                              gate8.enter();
+                          const int n = static_cast<int>(m.header().seq_num());
+                          if (n == 1 || n == 8) {
+                              (n == 1 ? gate1 : gate8).enter();
                           }
                           std::lock_guard<std::mutex> lock(mutex);
-                          handled.push_back(static_cast<int>(m.header().seq_num()));
+                          handled.push_back(n);
                       },
                       [this] { ++overflows; }};
+    bool offer(int from, int to) {
+        bool taken = true;
+        for (int n = from; n <= to; ++n) {
+            aspn2_msgs::idl::UTCTime m;
+            m.header().seq_num(n);
+            taken = intake.offer(m) && taken;
+        }
+        return taken;
+    }
     std::vector<int> seen() {
         std::lock_guard<std::mutex> lock(mutex);
         return handled;
@@ -46,26 +47,19 @@ struct Intake {
 };
 
 TEST(TimeIntake, HandsOverInOrderAndDropsTheOldestWaitingOncePerEpisode) {
-    Intake t;
-    EXPECT_FALSE(t.intake.offer(numbered(0))) << "nothing is taken before the thread runs";
+    IntakeRig t;
+    EXPECT_FALSE(t.offer(0, 0)) << "nothing is taken before the thread runs";
     t.intake.start();
-    ASSERT_TRUE(t.intake.offer(numbered(1)));
-    ASSERT_TRUE(t.gate.waitEntered(std::chrono::seconds(10)));
-    // 1 is being handled; 2 to 5 fill the hand-over; 6 and 7 push out 2 and 3.
-    for (int n = 2; n <= 7; ++n) {
-        t.intake.offer(numbered(n));
-    }
-    EXPECT_EQ(1, t.overflows.load()) << "one report for the episode";
-    t.gate.open();
+    t.offer(1, 1);
+    ASSERT_TRUE(t.gate1.waitEntered(10s));
+    t.offer(2, 7);  // 1 in hand; 2 to 5 wait; 6 and 7 push out 2 and 3
+    EXPECT_EQ(1, t.overflows.load());
+    t.gate1.open();
     t.intake.awaitIdle();
-    EXPECT_THAT(t.seen(), ElementsAre(1, 4, 5, 6, 7));
-
-    // An empty hand-over ended the episode: the next loss is told again.
-    t.intake.offer(numbered(8));
-    ASSERT_TRUE(t.gate8.waitEntered(std::chrono::seconds(10)));
-    for (int n = 9; n <= 13; ++n) {
-        t.intake.offer(numbered(n));
-    }
+    // The hand-over ran empty, which ends the episode: the next loss is told.
+    t.offer(8, 8);
+    ASSERT_TRUE(t.gate8.waitEntered(10s));
+    t.offer(9, 13);
     EXPECT_EQ(2, t.overflows.load());
     t.gate8.open();
     t.intake.awaitIdle();
@@ -73,27 +67,22 @@ TEST(TimeIntake, HandsOverInOrderAndDropsTheOldestWaitingOncePerEpisode) {
 }
 
 TEST(TimeIntake, StopWaitsForTheMessageInHandDropsTheWaitingAndTakesNoMore) {
-    Intake t;
+    IntakeRig t;
     t.intake.start();
-    t.intake.offer(numbered(1));
-    ASSERT_TRUE(t.gate.waitEntered(std::chrono::seconds(10)));
-    t.intake.offer(numbered(2));
+    t.offer(1, 2);
+    ASSERT_TRUE(t.gate1.waitEntered(10s));
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         t.intake.stop();
         stopped = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(stopped.load()) << "stop returned while 1 was in hand";
-    t.gate.open();
+    t.gate1.open();
     stopper.join();
-    EXPECT_THAT(t.seen(), ElementsAre(1));
-    EXPECT_FALSE(t.intake.offer(numbered(3)));
-
+    EXPECT_FALSE(t.offer(3, 3));
     t.intake.start();  // a reconnect starts it again
-    t.intake.offer(numbered(4));
+    t.offer(4, 4);
     t.intake.awaitIdle();
     EXPECT_THAT(t.seen(), ElementsAre(1, 4));
 }
-
-}  // namespace
