@@ -367,9 +367,12 @@ void TimeServiceController::feedNtp(const Settled& settled) {
     // late: that edge stays for the message of its own second.
     const bool fetched = fetch_timestamp(host, ppsFd, ppsTime, sequence) == 0 && sequence != 0 &&
                          sequence != lastPpsSequence;
-    const int64_t apartNs = (int64_t{ppsTime.tv_sec} - int64_t{settled.utc.tv_sec}) * kNsPerSec +
-                            (int64_t{ppsTime.tv_nsec} - int64_t{settled.utc.tv_nsec});
-    if (!fetched || apartNs <= -kNsPerSec / 2 || apartNs >= kNsPerSec / 2) {
+    // Seconds compared first: a hostile edge time must not overflow.
+    const bool near = fetched && ppsTime.tv_sec >= settled.utc.tv_sec - 1 && ppsTime.tv_sec <= settled.utc.tv_sec + 1;
+    const int64_t apartNs = near ? (int64_t{ppsTime.tv_sec} - int64_t{settled.utc.tv_sec}) * kNsPerSec +
+                                       (int64_t{ppsTime.tv_nsec} - int64_t{settled.utc.tv_nsec})
+                                 : kNsPerSec;
+    if (apartNs <= -kNsPerSec / 2 || apartNs >= kNsPerSec / 2) {
         const std::string message =
             name + " : TimeServiceController: Unable to fetch PPS clock timestamp";
         echo(message);

@@ -365,6 +365,7 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
         {"a late message leaves the next edge to its own", {7, 8, 8}, {0, 2 * kHalf, 0}, {true, false, true}},
         {"half a second off", {7, 8, 9}, {0, kHalf, -kHalf}, {true, false, false}},
         {"within half a second", {7, 8, 9}, {0, kHalf - 1, 1 - kHalf}, {true, true, true}},
+        {"an edge at the start of time", {7, 8}, {0, INT64_MIN}, {true, false}},
     };
     for (const auto& row : rows) {
         TimeServiceRig::Settings settings;
@@ -378,8 +379,9 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
             const int s = next + static_cast<int>(i);
             const aspn2_msgs::idl::UTCTime m = rig.second(s, 0.0);
             const int64_t edge = (TimeServiceRig::kUtcBase + s) * 2 * kHalf + row.edgeNs[i];
-            rig.host.setEdge({static_cast<time_t>(edge / (2 * kHalf)), static_cast<long>(edge % (2 * kHalf)),
-                              row.sequences[i]});
+            rig.host.setEdge({row.edgeNs[i] == INT64_MIN ? std::numeric_limits<time_t>::min()
+                                                         : static_cast<time_t>(edge / (2 * kHalf)),
+                              static_cast<long>(edge % (2 * kHalf)), row.sequences[i]});
             const int count = shm.count;
             const Lines events = rig.send(m);
             EXPECT_EQ(row.fed[i] ? count + 2 : count, shm.count) << row.name << " " << i;
