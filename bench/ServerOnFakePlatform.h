@@ -105,10 +105,12 @@ public:
         return m;
     }
     // The same, with the FPGA counter a quarter second past its time of
-    // validity, as on a healthy board: the first step checks it.
+    // validity and the PPS edge at its second, as on a healthy board: every
+    // step checks the one, the feed the other.
     aspn2_msgs::idl::UTCTime second(int i) {
         board.setFpgaTicks(static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND +
                            FpgaFace::TICKS_PER_SECOND / 4);
+        host.setEdge({static_cast<time_t>(kUtcBase + i), 1500, 0});
         return message(i);
     }
 

@@ -144,7 +144,7 @@ public:
     bool serverPath() {
         const volatile shmTime* shm = m_server.server.timeService().getNtpSession().shm_clock;
         const int i = m_next++;
-        const UTCTime m = m_server.message(i);
+        const UTCTime m = m_server.second(i);
         const time_t second = static_cast<time_t>(benchsupport::kUtcBase + i);
         const int count = shm->count;
         const int64_t start = nowNs();

@@ -106,13 +106,20 @@ await() {
   done
 }
 
-# A step of the discipline, seen in the simulator's log; sets $tag to its
+# A step of the schedule, named in the simulator's log; sets $tag to its
 # message (counted as the server received them) and step numbers.
 step() {
-  await "step $1 ($3)" "$sim_log" "$2"
-  [[ $line != *'-> exit '* || $line == *'-> exit 0'* ]] || fail "step $1 ($3) failed: $line"
-  local m; m=$(awk -v t="$2" '/cbUTCTime : Processing UTC Time/ { n++ } index($0, t) { print n; exit }' "$sim_log")
+  await "step $1 ($2)" "$sim_log" "sim: step $1 $2"
+  local m; m=$(awk -v t="sim: step $1 $2" '/cbUTCTime : Processing UTC Time/ { n++ } index($0, t) { print n; exit }' "$sim_log")
   tag=$(printf 'msg %2d step %2d' "$m" "$1")
+}
+
+# The last line before the step's own that holds the text $1; sets $line.
+# A daemon command that failed fails the demo.
+detail() {
+  line=$(awk -v t="$1" -v s="sim: step $2 " 'index($0, s) == 1 { exit } index($0, t) { l = $0 } END { print l }' "$sim_log")
+  [ -n "$line" ] || fail "step $2: no \"$1\" in $(basename "$sim_log")"
+  [[ $line != *'-> exit '* || $line == *'-> exit 0'* ]] || fail "step $2 failed: $line"
 }
 
 ntp_offset() { awk '{ split($4, r, "."); split($6, c, "."); printf "%+.3f", ((r[1] - c[1]) * 1e9 + r[2] - c[2]) / 1000 }'; }
@@ -166,29 +173,34 @@ say '' "utctime-source started: $count messages, UTC +$shift_ms ms from message 
 await "PPS settling" "$events" "PPS within threshold, for"
 say "$(printf 'msg %2d' "$(grep -c 'PPS offset from UTC' "$events")")" \
   "PPS settled: more than $settle aligned messages in a row"
-step 0 'sim: system clock stepped by' "clock move"
-say "$tag" "system clock stepped by $(awk '{ print $6 }' <<<"$line") s"
-step 2 'The 1PPS interrupt has been enabled' "1PPS interrupt"
-say "$tag" "1PPS interrupt enabled"
-step 18 'sim: $ /etc/init.d/S49ntp start' "ntpd start"
-say "$tag" "NTP daemon started (/etc/init.d/S49ntp start)"
-if $chronyd; then
-  await "chronyd" "$sim_log" "sim: chronyd started"
-  chronyc=${line#*ask it with: }; read -ra chronyc <<<"${chronyc%%;*}"
-  say '' "it is a private chronyd; ask it with: ${chronyc[*]}"
-fi
-step 20 'sim: $ chrt -f -p 33' "ntpd priority"
-say "$tag" "NTP daemon's priority raised (chrt -f -p 33)"
-step 22 'NTP: ntpshm_put' "NTP feed"
-say "$tag" "NTP fed, first sample: real - clock = $(ntp_offset <<<"$line") µs"
-step 30 'sim: PHC set to' "PHC set"
-say "$tag" "PHC set to TAI,${line##*,}"
-step 31 'The PPS Slave has been enabled' "PPS slave"
-say "$tag" "PPS slave and PTP clock enabled"
-step 46 'sim: $ ptp4l -f' "ptp4l start"
-say "$tag" "PTP daemon started (ptp4l)"
-step 47 'sim: $ pmc -u -b 0' "grandmaster settings"
-say "$tag" "grandmaster settings sent (pmc set GRANDMASTER_SETTINGS_NP)"
+# The schedule as the server runs it, each action told in its own words.
+while read -r k name; do
+  step "$k" "$name"
+  case $name in
+    move-clock) detail 'sim: system clock stepped by' "$k"
+      say "$tag" "system clock stepped by $(awk '{ print $6 }' <<<"$line") s" ;;
+    enable-1pps) say "$tag" "1PPS interrupt enabled" ;;
+    start-ntpd) detail 'sim: $ /etc/init.d/S49ntp start' "$k"
+      say "$tag" "NTP daemon started (/etc/init.d/S49ntp start)"
+      if $chronyd; then
+        await "chronyd" "$sim_log" "sim: chronyd started"
+        chronyc=${line#*ask it with: }; read -ra chronyc <<<"${chronyc%%;*}"
+        say '' "it is a private chronyd; ask it with: ${chronyc[*]}"
+      fi ;;
+    raise-ntpd-priority) detail 'sim: $ chrt -f -p 33' "$k"
+      say "$tag" "NTP daemon's priority raised (chrt -f -p 33)" ;;
+    feed-ntp) detail 'NTP: ntpshm_put' "$k"
+      say "$tag" "NTP fed, first sample: real - clock = $(ntp_offset <<<"$line") µs" ;;
+    set-phc) detail 'sim: PHC set to' "$k"
+      say "$tag" "PHC set to TAI,${line##*,}" ;;
+    enable-pps-slave) say "$tag" "PPS slave and PTP clock enabled" ;;
+    start-ptp4l) detail 'sim: $ ptp4l -f' "$k"
+      say "$tag" "PTP daemon started (ptp4l)" ;;
+    announce-grandmaster) detail 'sim: $ pmc -u -b 0' "$k"
+      say "$tag" "grandmaster settings sent (pmc set GRANDMASTER_SETTINGS_NP)" ;;
+    *) say "$tag" "$name" ;;
+  esac
+done < <("$sim_bin" --schedule)
 if $chronyd; then
   say '' "chronyd's sources now:"
   timeout 5 "${chronyc[@]}" 2>&1 | sed 's/^/           /' || true

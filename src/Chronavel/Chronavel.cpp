@@ -34,6 +34,7 @@ enum CallbackLine : int {
     kCmdUnknownEvent = 618,
     kCmdStopFailed = 589,
     kCmdPublishFailed = 601,
+    kUtcBacklogDropped = 704,
 };
 
 // Reads one server parameter after another; a failed one is reported and
@@ -161,7 +162,16 @@ Chronavel::Chronavel(const ChronavelPlatform& platform)
     : m_serverId(kServerId),
       m_serverName(ASPN2::ServerIds::to_string(kServerId)),
       m_timeService(m_serverName, *platform.timeHost, *platform.fpga, *platform.ntpMemory),
-      m_platform(platform) {}
+      m_platform(platform),
+      m_timeIntake([this](const aspn2_msgs::idl::UTCTime& message) { handleUtcTime(message); },
+                   [this] {
+                       HealthReporter::Instance().SendEvent(
+                           kSourceFile, kUtcBacklogDropped, EventTypes::eFault,
+                           m_serverName + ": UTC time messages arrive faster than the time service "
+                                          "handles them; the oldest waiting one was dropped");
+                   }) {
+    m_timeService.setStepWatcher(platform.stepWatcher);
+}
 
 Chronavel::~Chronavel() = default;
 
@@ -320,6 +330,7 @@ bool Chronavel::connectTransports() {
 
 void Chronavel::Framework_Connect(const FACE::String& /*configuration*/, Value& code) {
     namespace RC = FACE::RETURN_CODE_TYPE;
+    m_timeIntake.start();
     {
         std::lock_guard<std::mutex> lock(m_callbackMutex);
         m_callbacksClosed = false;
@@ -343,9 +354,12 @@ void Chronavel::Framework_Connect(const FACE::String& /*configuration*/, Value& 
     m_platform.fpga->InitFpga(m_ioService);
     HealthReporter& reporter = HealthReporter::Instance();
     reporter.InitHealthReporter(m_serverName, m_deviceIdFactory, m_eventLogTS, m_EventLogConnectionId);
-    reporter.SendConfigEvent(identityText());
+    // The reporter outlives a connection: a connect replaces the events an
+    // earlier one of this server left (same texts) instead of adding to them.
     const std::string product = productText();
-    reporter.SendConfigEvent(product);
+    for (const std::string& text : {identityText(), product}) {
+        reporter.ReplaceConfigEvent(text, ASPN2::EventQueue::configId(text));
+    }
     std::cout << product << std::endl;
 
     m_platform.fpga->fpga_set_periph_control(m_NTP_Interrupt_Pulse_Select_Register,
@@ -359,6 +373,7 @@ void Chronavel::Framework_Disconnect(Value& code) {
     // Nothing that a callback may still use is taken down before the last
     // one has returned.
     closeCallbacks();
+    m_timeIntake.stop();
     HealthReporter::Instance().DoneHealthReporter();
     // While the FPGA is still reachable: afterwards the write would be lost.
     m_timeService.disableNtpInterrupt();
@@ -423,24 +438,10 @@ void Chronavel::closeCallbacks() {
     m_callbacksIdle.wait(lock, [&] { return m_callbacksRunning == 0; });
 }
 
-void Chronavel::cbUTCTime(const aspn2_msgs::idl::UTCTime& message) {
-    const CallbackScope scope(*this);
-    if (!scope.open()) {
-        return;
-    }
+template <class Work>
+void Chronavel::guardUtcTime(Work&& work) {
     try {
-        const uint32_t id = (static_cast<uint32_t>(message.header().device_id()) >> 16) & 0xFFu;
-        if (m_UtcTimeSourceServerId != 0 && m_UtcTimeSourceServerId != id) {
-            return;
-        }
-        if (m_debug) {
-            std::cout << m_serverName << ": " << "cbUTCTime"
-                      << " : Processing UTC Time message received from " << ASPN2::ServerIds::to_string(id)
-                      << ", server ID = " << id << ": " << message.gps_tow_sec() << "sec "
-                      << message.gps_tow_nsec() << " nsec, errEst " << message.covariance()[0][0]
-                      << std::endl;
-        }
-        m_timeService.newFACEUtcTime(message);
+        work();
     } catch (const std::exception& e) {
         const std::string text = m_serverName + ": An exception occurred. Details: " + e.what();
         HealthReporter::Instance().SendEvent(kSourceFile, kUtcExceptionEvent, EventTypes::eException, text);
@@ -452,6 +453,36 @@ void Chronavel::cbUTCTime(const aspn2_msgs::idl::UTCTime& message) {
         std::cout << kSourceBaseName << " (" << kUtcUnknownEcho << ") " << "cbUTCTime" << " : " << text
                   << std::endl;
     }
+}
+
+void Chronavel::cbUTCTime(const aspn2_msgs::idl::UTCTime& message) {
+    const CallbackScope scope(*this);
+    if (!scope.open()) {
+        return;
+    }
+    guardUtcTime([&] {
+        const uint32_t id = (static_cast<uint32_t>(message.header().device_id()) >> 16) & 0xFFu;
+        if (m_UtcTimeSourceServerId != 0 && m_UtcTimeSourceServerId != id) {
+            return;
+        }
+        if (m_debug) {
+            std::cout << m_serverName << ": " << "cbUTCTime"
+                      << " : Processing UTC Time message received from " << ASPN2::ServerIds::to_string(id)
+                      << ", server ID = " << id << ": " << message.gps_tow_sec() << "sec "
+                      << message.gps_tow_nsec() << " nsec, errEst " << message.covariance()[0][0]
+                      << std::endl;
+        }
+        m_timeIntake.offer(message);
+    });
+}
+
+// On the time service's thread, one message at a time.
+void Chronavel::handleUtcTime(const aspn2_msgs::idl::UTCTime& message) {
+    const CallbackScope scope(*this);
+    if (!scope.open()) {
+        return;
+    }
+    guardUtcTime([&] { m_timeService.newFACEUtcTime(message); });
 }
 
 void Chronavel::cbCmdRsp(const aspn2_msgs::idl::CommandResponse& command) {

@@ -11,6 +11,7 @@
 
 #include "ASPN/CmdResponse.h"
 #include "ASPN/DeviceIds.h"
+#include "Chronavel/TimeIntake.h"
 #include "Chronavel/TimeServiceController.h"
 #include "FACE/Configuration.h"
 #include "FACE/FACE_Common.h"
@@ -34,6 +35,8 @@ struct ChronavelPlatform {
     std::function<std::shared_ptr<FACE::IOSS::QV_Devmem>()> makeIoService = [] {
         return std::make_shared<FACE::IOSS::QV_Devmem>();
     };
+    // Told of each step of the discipline run; nobody listens on the board.
+    TimeServiceController::StepWatcher stepWatcher;
 };
 
 // The time server component, driven through the FACE life cycle.
@@ -59,8 +62,11 @@ public:
                                   FACE::RETURN_CODE_TYPE::Value& code) override;
 
     // The receive callbacks; they do nothing unless the server is started.
+    // cbUTCTime hands the message to the time service's own thread.
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& message);
     void cbCmdRsp(const aspn2_msgs::idl::CommandResponse& command);
+    // Returns once every message handed to the time service is handled.
+    void awaitTimeService() { m_timeIntake.awaitIdle(); }
 
     // Read-only views for tests and diagnostics.
     const std::string& serverName() const { return m_serverName; }
@@ -95,6 +101,9 @@ private:
     void closeCallbacks();
 
     bool connectTransports();
+    void handleUtcTime(const aspn2_msgs::idl::UTCTime& message);
+    template <class Work>
+    void guardUtcTime(Work&& work);
     void sendCommandReply(const aspn2_msgs::idl::CommandResponse& reply);
 
     const uint8_t m_serverId;
@@ -130,6 +139,8 @@ private:
     std::condition_variable m_callbacksIdle;
     int m_callbacksRunning = 0;
     bool m_callbacksClosed = true;
+    // Last: its thread uses the members above until it is stopped.
+    TimeIntake m_timeIntake;
 };
 
 // Product data of the configuration events.

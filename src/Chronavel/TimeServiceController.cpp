@@ -56,7 +56,8 @@ bool describesValidTime(const UTCTime& m) {
 }
 
 // The UTC instant of a valid message: GPS time less the leap seconds, which
-// are the difference between the GPS and the UTC time of day. Computed in
+// are the difference between the GPS and the UTC time of day; false when
+// that difference cannot be a leap second count. Computed in
 // 64 bits, so a 64-bit time_t stays right after 2038; false where time_t
 // cannot hold it (a 32-bit time_t from 2038 on), with room for the seconds
 // the clock step adds, rather than a wrapped time for the clocks and ntpd.
@@ -66,6 +67,9 @@ bool utcTimeOf(const UTCTime& m, timespec& utc) {
         leap += kSecondsPerDay;  // the GPS day rolled over first
     }
     leap += std::lround((m.gps_tow_nsec() - m.utc_tod_nsec()) / 1e9);
+    if (leap < 0 || leap > TimeServiceController::kMaxLeapSeconds) {
+        return false;  // the GPS and the UTC fields name different instants
+    }
     int64_t sec = int64_t{m.gps_week()} * kSecondsPerWeek + m.gps_tow_sec() + kGpsEpoch - leap;
     long nsec = std::lround(m.gps_tow_nsec());
     if (nsec >= kNsPerSec) {  // rounded up to the next whole second
@@ -243,9 +247,21 @@ bool TimeServiceController::qualify(const UTCTime& message) {
     return false;
 }
 
+const std::array<TimeServiceController::ScheduleEntry, 9> TimeServiceController::kSchedule = {{
+    {0, 0, "move-clock", &TimeServiceController::moveSystemClock},
+    {2, 2, "enable-1pps", &TimeServiceController::enable1pps},
+    {18, 18, "start-ntpd", &TimeServiceController::startNtpDaemon},
+    {20, 20, "raise-ntpd-priority", &TimeServiceController::raiseNtpPriority},
+    {22, std::numeric_limits<int32_t>::max(), "feed-ntp", &TimeServiceController::feedNtp},
+    {30, 30, "set-phc", &TimeServiceController::setPhc},
+    {31, 31, "enable-pps-slave", &TimeServiceController::enablePpsSlave},
+    {46, 46, "start-ptp4l", &TimeServiceController::startPtpDaemon},
+    {47, 47, "announce-grandmaster", &TimeServiceController::announceGrandmaster},
+}};
+
 void TimeServiceController::runStep(const UTCTime& message) {
-    timespec utcTime{};
-    if (!describesValidTime(message) || !utcTimeOf(message, utcTime)) {
+    Settled settled{message, timespec{}, 0};
+    if (!describesValidTime(message) || !utcTimeOf(message, settled.utc)) {
         const auto& tov = message.header().timestamp_valid();
         report(kInvalidTime, EventTypes::eFault,
                text(name, " : TimeServiceController: Invalid UTC time ignored: week ",
@@ -260,30 +276,18 @@ void TimeServiceController::runStep(const UTCTime& message) {
     if (!initialized.load()) {
         return;  // the services were stopped while this message waited
     }
+    // Every step, not only the clock's: a stamp of another time base must
+    // neither feed ntpd nor advance the schedule.
+    if (!measureElapsed(message, settled.elapsedNs)) {
+        return;
+    }
     const int32_t k = stepCounter;
-    if (k == 0) {
-        if (!moveSystemClock(message, utcTime)) {
-            return;  // tried again with the next message
-        }
-    } else if (k == 2) {
-        fpga.fpga_set_periph_control(
-            static_cast<int32_t>(ntpInterruptEnableRegister), 1);
-        report(kInterruptEnabled, EventTypes::eStatus,
-               name + " : TimeServiceController: The 1PPS interrupt has been enabled", chatty());
-    } else if (k == 18) {
-        startNtpDaemon();
-    } else if (k == 20) {
-        raiseNtpPriority();
-    } else if (k > 21) {
-        feedNtp(utcTime, message.covariance()[0][0]);
-        if (k == 30) {
-            setPhc();
-        } else if (k == 31) {
-            enablePpsSlave();
-        } else if (k == 46) {
-            startPtpDaemon();
-        } else if (k == 47) {
-            announceGrandmaster();
+    for (const ScheduleEntry& entry : kSchedule) {
+        if (k >= entry.first && k <= entry.last) {
+            (this->*entry.action)(settled);
+            if (stepWatcher) {
+                stepWatcher(k, entry);
+            }
         }
     }
     if (k < std::numeric_limits<int32_t>::max()) {
@@ -291,7 +295,7 @@ void TimeServiceController::runStep(const UTCTime& message) {
     }
 }
 
-bool TimeServiceController::moveSystemClock(const UTCTime& message, const timespec& utcTime) {
+bool TimeServiceController::measureElapsed(const UTCTime& message, int64_t& elapsedNs) {
     const ASPN2::FpgaTime now = ASPN2::fpgaTicksToTime(fpga.fpga_get_SystemCount());
     const int64_t tovSec = message.header().timestamp_valid().sec();
     const int64_t tovNsec = message.header().timestamp_valid().nsec();
@@ -304,7 +308,7 @@ bool TimeServiceController::moveSystemClock(const UTCTime& message, const timesp
     // Compared before subtracting: a hostile second count must not overflow.
     const int64_t maxSec = kMaxElapsedSinceValidityNs / kNsPerSec;
     const bool inRange = tovSec <= fpgaSec && tovSec >= fpgaSec - maxSec;
-    const int64_t elapsedNs = inRange ? (fpgaSec - tovSec) * kNsPerSec + (fpgaNsec - tovNsec) : -1;
+    elapsedNs = inRange ? (fpgaSec - tovSec) * kNsPerSec + (fpgaNsec - tovNsec) : -1;
     if (elapsedNs < 0 || elapsedNs > kMaxElapsedSinceValidityNs) {
         report(kStaleTimeOfValidity, EventTypes::eFault,
                text(name, " : TimeServiceController: Invalid UTC time ignored: FPGA time ",
@@ -314,9 +318,14 @@ bool TimeServiceController::moveSystemClock(const UTCTime& message, const timesp
                true);
         return false;
     }
-    const int64_t elapsedSec = fpgaSec - tovSec;
-    const uint32_t nanoseconds = static_cast<uint32_t>(fpgaNsec - tovNsec + utcTime.tv_nsec);
-    int64_t sec = int64_t{utcTime.tv_sec} + elapsedSec;
+    return true;
+}
+
+void TimeServiceController::moveSystemClock(const Settled& settled) {
+    const int64_t elapsedSec = settled.elapsedNs / kNsPerSec;
+    const uint32_t nanoseconds =
+        static_cast<uint32_t>(settled.elapsedNs % kNsPerSec + settled.utc.tv_nsec);
+    int64_t sec = int64_t{settled.utc.tv_sec} + elapsedSec;
     long usec = static_cast<long>(nanoseconds / 1000u);
     if (usec >= 1000000) {
         usec -= 1000000;
@@ -326,7 +335,12 @@ bool TimeServiceController::moveSystemClock(const UTCTime& message, const timesp
     tv.tv_sec = static_cast<time_t>(sec);
     tv.tv_usec = static_cast<suseconds_t>(usec);
     bulkMoveSystemClock(tv);
-    return true;
+}
+
+void TimeServiceController::enable1pps(const Settled&) {
+    fpga.fpga_set_periph_control(static_cast<int32_t>(ntpInterruptEnableRegister), 1);
+    report(kInterruptEnabled, EventTypes::eStatus,
+           name + " : TimeServiceController: The 1PPS interrupt has been enabled", chatty());
 }
 
 void TimeServiceController::bulkMoveSystemClock(timeval tv) {
@@ -339,7 +353,7 @@ void TimeServiceController::bulkMoveSystemClock(timeval tv) {
     }
 }
 
-void TimeServiceController::feedNtp(const timespec& utcTime, double variance) {
+void TimeServiceController::feedNtp(const Settled& settled) {
     if (ntpSession.shm_clock == nullptr) {
         report(kNoShmClock, EventTypes::eFault,
                name + " : TimeServiceController: The shm_clock variable is null", quiet.load() == 0);
@@ -349,8 +363,16 @@ void TimeServiceController::feedNtp(const timespec& utcTime, double variance) {
     pps_seq_t sequence = 0;
     // An edge never captured (sequence 0) or already fed means the PPS is
     // missing: pairing this second with an old edge would be a false sample.
-    if (fetch_timestamp(host, ppsFd, ppsTime, sequence) != 0 || sequence == 0 ||
-        sequence == lastPpsSequence) {
+    // So would pairing it with the next second's edge when the message comes
+    // late: that edge stays for the message of its own second.
+    const bool fetched = fetch_timestamp(host, ppsFd, ppsTime, sequence) == 0 && sequence != 0 &&
+                         sequence != lastPpsSequence;
+    // Seconds compared first: a hostile edge time must not overflow.
+    const bool near = fetched && ppsTime.tv_sec >= settled.utc.tv_sec - 1 && ppsTime.tv_sec <= settled.utc.tv_sec + 1;
+    const int64_t apartNs = near ? (int64_t{ppsTime.tv_sec} - int64_t{settled.utc.tv_sec}) * kNsPerSec +
+                                       (int64_t{ppsTime.tv_nsec} - int64_t{settled.utc.tv_nsec})
+                                 : kNsPerSec;
+    if (apartNs <= -kNsPerSec / 2 || apartNs >= kNsPerSec / 2) {
         const std::string message =
             name + " : TimeServiceController: Unable to fetch PPS clock timestamp";
         echo(message);
@@ -358,10 +380,11 @@ void TimeServiceController::feedNtp(const timespec& utcTime, double variance) {
         return;
     }
     lastPpsSequence = sequence;
-    ntpshm_put(ntpSession, ntpSession.shm_clock, timedelta{utcTime, ppsTime}, quiet.load(), variance);
+    ntpshm_put(ntpSession, ntpSession.shm_clock, timedelta{settled.utc, ppsTime}, quiet.load(),
+               settled.message.covariance()[0][0]);
 }
 
-void TimeServiceController::setPhc() {
+void TimeServiceController::setPhc(const Settled&) {
     const std::string device = phcDeviceName.str();
     clockid_t target = CLOCK_REALTIME;
     int fd = -1;
@@ -430,7 +453,7 @@ void TimeServiceController::setPhc() {
     }
 }
 
-void TimeServiceController::enablePpsSlave() {
+void TimeServiceController::enablePpsSlave(const Settled&) {
     fpga.fpga_set_ppsSlave_control(8, 0);
     fpga.fpga_set_ppsSlave_control(0, 1);
     fpga.fpga_set_ptpClock_control(2, 3);
@@ -440,7 +463,7 @@ void TimeServiceController::enablePpsSlave() {
 
 // ---- time daemons ----
 
-void TimeServiceController::startNtpDaemon() {
+void TimeServiceController::startNtpDaemon(const Settled&) {
     if (host.runCommand("pidof ntpd > /dev/null") == 0) {
         report(kNtpAlreadyRunning, EventTypes::eStatus,
                name + " : TimeServiceController: NTP daemon already running.", quiet.load() == 0);
@@ -457,7 +480,7 @@ void TimeServiceController::startNtpDaemon() {
     }
 }
 
-void TimeServiceController::raiseNtpPriority() {
+void TimeServiceController::raiseNtpPriority(const Settled&) {
     if (host.runCommand("chrt -f -p 33 `pidof ntpd`") == 0) {
         report(kNtpPriorityRaised, EventTypes::eStatus,
                name + " : TimeServiceController: The NTP daemon's priority has been changed",
@@ -465,7 +488,7 @@ void TimeServiceController::raiseNtpPriority() {
     }
 }
 
-void TimeServiceController::startPtpDaemon() {
+void TimeServiceController::startPtpDaemon(const Settled&) {
     if (host.runCommand("pidof ptp4l > /dev/null") == 0) {
         report(kPtpAlreadyRunning, EventTypes::eStatus,
                name + " : TimeServiceController: PTP daemon already running.", chatty());
@@ -482,7 +505,7 @@ void TimeServiceController::startPtpDaemon() {
     }
 }
 
-void TimeServiceController::announceGrandmaster() {
+void TimeServiceController::announceGrandmaster(const Settled&) {
     const std::string command =
         text("pmc -u -b 0 ", '"', "set GRANDMASTER_SETTINGS_NP", " clockClass 248",
              " clockAccuracy 0x21", " offsetScaledLogVariance 0xffff", " currentUtcOffset ",

@@ -4,9 +4,11 @@
 #include <sys/time.h>
 #include <sys/timepps.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -63,9 +65,31 @@ public:
         kNotRunning = 784,
     };
 
-    // Longest FPGA time accepted between a message's time of validity and the
-    // clock step: older (or future) stamps belong to another time base.
+    // Longest FPGA time accepted between a message's time of validity and its
+    // handling: older (or future) stamps belong to another time base.
     static constexpr int64_t kMaxElapsedSinceValidityNs = 5000000000;
+    // Largest GPS-UTC difference a message may imply; beyond it its time
+    // fields disagree.
+    static constexpr int64_t kMaxLeapSeconds = 255;
+
+    // A settled, valid message as the schedule's actions see it.
+    struct Settled {
+        const aspn2_msgs::idl::UTCTime& message;
+        timespec utc;        // the UTC instant the message describes
+        int64_t elapsedNs;   // FPGA time since its time of validity
+    };
+    // The discipline schedule, one entry an action: each settled message runs,
+    // in this order, every entry whose steps include its step number.
+    struct ScheduleEntry {
+        int32_t first;
+        int32_t last;
+        const char* name;
+        void (TimeServiceController::*action)(const Settled&);
+    };
+    static const std::array<ScheduleEntry, 9> kSchedule;
+    // Told of each entry run, with its step number (the simulator names them).
+    using StepWatcher = std::function<void(int32_t step, const ScheduleEntry& entry)>;
+    void setStepWatcher(StepWatcher watcher) { stepWatcher = std::move(watcher); }
 
     // The host, the facade and the memory are borrowed and must outlive the
     // controller.
@@ -141,19 +165,23 @@ private:
     pps_seq_t lastPpsSequence = 0;
     platform::TimeHost& host;
     FpgaFace& fpga;
+    StepWatcher stepWatcher;
 
     // false when the message does not settle the PPS (yet).
     bool qualify(const aspn2_msgs::idl::UTCTime& message);
     void runStep(const aspn2_msgs::idl::UTCTime& message);
-    // Step 0; false when the FPGA time does not fit the time of validity.
-    bool moveSystemClock(const aspn2_msgs::idl::UTCTime& message, const timespec& utcTime);
-    void feedNtp(const timespec& utcTime, double variance);
-    void setPhc();
-    void enablePpsSlave();
-    void startNtpDaemon();
-    void raiseNtpPriority();
-    void startPtpDaemon();
-    void announceGrandmaster();
+    // false, reported, when the FPGA time does not fit the time of validity.
+    bool measureElapsed(const aspn2_msgs::idl::UTCTime& message, int64_t& elapsedNs);
+
+    void moveSystemClock(const Settled& settled);
+    void enable1pps(const Settled& settled);
+    void startNtpDaemon(const Settled& settled);
+    void raiseNtpPriority(const Settled& settled);
+    void feedNtp(const Settled& settled);
+    void setPhc(const Settled& settled);
+    void enablePpsSlave(const Settled& settled);
+    void startPtpDaemon(const Settled& settled);
+    void announceGrandmaster(const Settled& settled);
 
     void report(int line, EventTypes::eEventType type, const std::string& text, bool echo) const;
     void echo(const std::string& text) const;

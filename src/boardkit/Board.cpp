@@ -52,11 +52,13 @@ std::string ScriptedBoard::writeConfiguration(const ServerSettings& s) {
 }
 
 void ScriptedBoard::setFpgaTicks(uint64_t ticks) {
-    image.poke(fpgablock::kTimestamp, fpgablock::kSystemCountOffset, 64, ticks);
+    static const std::string block = fpgablock::kTimestamp;  // named once: tests count allocations around it
+    image.poke(block, fpgablock::kSystemCountOffset, 64, ticks);
 }
 
 aspn2_msgs::idl::UTCTime ScriptedBoard::second(int i, double nsec, uint32_t serverId) {
-    host.setEdge({static_cast<time_t>(kUtcBase + i), 1500, static_cast<pps_seq_t>(i + 1)});
+    // The edge of the whole second nearest the message's time.
+    host.setEdge({static_cast<time_t>(kUtcBase + i + (nsec >= 5e8 ? 1 : 0)), 1500, static_cast<pps_seq_t>(i + 1)});
     setFpgaTicks(static_cast<uint64_t>(1000 + i) * FpgaFace::TICKS_PER_SECOND +
                  FpgaFace::TICKS_PER_SECOND / 4);
     aspn2_msgs::idl::UTCTime m = gpsMessage(kUtcBase + i, nsec, 1e-16, 1000 + i, 0);

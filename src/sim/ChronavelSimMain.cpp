@@ -38,6 +38,7 @@ const char kUsage[] =
     "                      reads the NTP shared memory the server feeds\n"
     "  --private-ipc       the NTP shared memory in an IPC namespace of its own (needs\n"
     "                      root): nothing else on the host sees it, its chronyd does\n"
+    "  --schedule          prints the discipline schedule (step and name) and exits\n"
     "  --help              this text\n";
 
 int usageError(const std::string& what) {
@@ -65,6 +66,11 @@ int main(int argc, char* argv[]) {
         double value = 0;
         if (arg == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--schedule") {
+            for (const auto& entry : TimeServiceController::kSchedule) {
+                std::cout << entry.first << ' ' << entry.name << '\n';
+            }
             return 0;
         } else if (arg == "--chronyd") {
             options.chronyd = true;
@@ -110,7 +116,13 @@ int main(int argc, char* argv[]) {
         boardkit::report("simulated board, rate " + std::to_string(rate) + ", true UTC " +
                          boardkit::isoTime(board.time().trueUtcNs()));
         Chronavel* server = nullptr;
-        const ChronavelPlatform platform = board.platform([&server] { return server->ioDevicesFile().str(); });
+        ChronavelPlatform platform = board.platform([&server] { return server->ioDevicesFile().str(); });
+        // Each action named once, where it first runs (feed-ntp runs at every step from its first).
+        platform.stepWatcher = [](int32_t step, const TimeServiceController::ScheduleEntry& entry) {
+            if (step == entry.first) {
+                boardkit::report("step " + std::to_string(step) + " " + entry.name);
+            }
+        };
         return ChronavelDriver::run(static_cast<int>(driverArgs.size()), driverArgs.data(), [&] {
             auto made = std::make_unique<Chronavel>(platform);
             server = made.get();

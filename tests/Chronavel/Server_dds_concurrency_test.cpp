@@ -1,14 +1,16 @@
-// The server told to stop amid hostile commands while a UTCTime callback is
-// stuck in a daemon start.
+// Commands answered while a step is stuck in a daemon start; a zeroize and
+// the shutdown amid hostile commands wait for it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ServerRig.h"
 #include "support/Gate.h"
@@ -18,7 +20,7 @@ namespace RC = FACE::RETURN_CODE_TYPE;
 namespace States = FACE::LCM::Quorvane::RequestedState;
 using namespace std::chrono_literals;
 
-TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgressAmidHostileTraffic) {
+TEST(ServerStorm, CommandsAreAnsweredDuringAStepAndZeroizeAndShutdownWaitForIt) {
     ServerRig::Settings settings;
     settings.dds = boardkit::FastRtps(204, "UDP");  // the shared-memory transport is opaque to ThreadSanitizer
     settings.ppsCount = "0";
@@ -61,6 +63,20 @@ TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgressAmidHostileTraffic) {
     });
     ASSERT_TRUE(gate.waitEntered(20s));
     times.join();
+    // The step is held until both replies are in: no time bound decides this.
+    rig.send(rig.command("BITSERVER_PING", 5000));
+    rig.send(rig.command("SYSTEM_MODE_SELECT_SIMULATION", 5001));
+    const auto answered = [&](int32_t id) {
+        for (const auto& reply : rig.replies.deliveries()) {
+            if (reply.message.command_identifier() == id) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(tsstest::WaitUntil([&] { return answered(5000) && answered(5001); }, 60s))
+        << "commands wait behind the step";
+    rig.send(rig.command("START_ZEROIZE", 5002));
     EXPECT_LE(HealthReporter::Instance().Queue().size(), HealthReporter::eventQCapacity + 2u);
     for (const auto& reply : rig.replies.deliveries()) {
         EXPECT_THAT(reply.message.command_response(),
@@ -76,6 +92,8 @@ TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgressAmidHostileTraffic) {
     });
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(disconnected.load()) << "the shutdown did not wait for the callback";
+    EXPECT_THAT(rig.host.commands(), testing::Not(testing::Contains("/etc/init.d/S49ntp stop")))
+        << "the zeroize did not wait for the step";
     EXPECT_EQ(1u, rig.peripheralWord(ServerRig::kEnableRegister));
     EXPECT_NE(0u, FpgaFace::Instance().fpga_get_SystemCount()) << "the FPGA is still up";
     gate.open();
@@ -83,6 +101,15 @@ TEST(ServerStorm, ShutdownWaitsForTheCallbackInProgressAmidHostileTraffic) {
     rig.connected = false;
     EXPECT_EQ(0u, rig.peripheralWord(ServerRig::kEnableRegister));
     EXPECT_EQ(0u, FpgaFace::Instance().fpga_get_SystemCount()) << "the FPGA is released";
+
+    // The zeroize stopped the daemons after the start it waited for, and
+    // nothing started them again.
+    const std::vector<std::string> ran = rig.host.commands();
+    const auto last = [&](const std::string& c) { return std::find(ran.rbegin(), ran.rend(), c); };
+    EXPECT_NE(ran.rend(), last("/etc/init.d/S49ntp stop")) << "the zeroize ran no stop";
+    EXPECT_LT(last("/etc/init.d/S49ntp stop"), last("/etc/init.d/S49ntp start"));
+    EXPECT_LT(last("/etc/init.d/S49ntp stop"), last("pidof ptp4l > /dev/null"));
+    EXPECT_EQ(ran.rend(), last("ptp4l -f /opt/quorvane/config/linuxptp.cfg &"));
 
     const int32_t step = rig.server.timeService().getStepCounter();
     rig.send(rig.second(19));

@@ -30,8 +30,8 @@ using R = TimeServiceController;
 using namespace reports;
 typedef std::vector<std::string> Lines;
 
-// Operators find faults by these numbers: they change only on purpose.
-TEST(TimeServiceReports, SourceLinesArePinned) {
+// Operators find faults and steps by these numbers: they change only on purpose.
+TEST(TimeServiceReports, SourceLinesAndStepsArePinned) {
     const std::map<int, int> pinned = {
         {R::kInitializeIgnored, 231}, {R::kInitializeWithCurrentSettingsIgnored, 254}, {R::kLinkActivated, 274},
         {R::kNoPpsDevice, 282},       {R::kClockMoved, 305},        {R::kClockMoveFailed, 311},
@@ -48,6 +48,13 @@ TEST(TimeServiceReports, SourceLinesArePinned) {
     for (const auto& [line, number] : pinned) {
         EXPECT_EQ(number, line);
     }
+    std::string schedule;
+    for (const auto& entry : R::kSchedule) {
+        schedule += std::to_string(entry.first) + (entry.last == entry.first ? " " : "+ ") + entry.name + ", ";
+    }
+    EXPECT_EQ("0 move-clock, 2 enable-1pps, 18 start-ntpd, 20 raise-ntpd-priority, 22+ feed-ntp, 30 set-phc, "
+              "31 enable-pps-slave, 46 start-ptp4l, 47 announce-grandmaster, ",
+              schedule);
 }
 
 TEST(TimeServiceInit, LinksOpensThePpsAndIgnoresASecondInitialization) {
@@ -230,30 +237,45 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
         }
     }
 
+    // What each action of the schedule does, at the message that runs its
+    // step (three settle the PPS first).
     const std::string phcClock = std::to_string(platform::phcClockId(101));
-    std::map<int, Lines> expected = {
-        {3, {"settimeofday 1700000002.250000", "echoed " + kClockMoved}},
-        {5, {"fpga Peripheral_Interface@0x14/32=0x1", "echoed " + kInterruptEnabled}},
-        {21, {"system pidof ntpd > /dev/null", "system /etc/init.d/S49ntp start", "echoed " + kNtpStarted}},
-        {23, {"system chrt -f -p 33 `pidof ntpd`", "echoed " + kNtpPriorityRaised}},
-        {33,
+    const std::map<std::string, Lines> actions = {
+        {"move-clock", {"settimeofday 1700000002.250000", "echoed " + kClockMoved}},
+        {"enable-1pps", {"fpga Peripheral_Interface@0x14/32=0x1", "echoed " + kInterruptEnabled}},
+        {"start-ntpd", {"system pidof ntpd > /dev/null", "system /etc/init.d/S49ntp start", "echoed " + kNtpStarted}},
+        {"raise-ntpd-priority", {"system chrt -f -p 33 `pidof ntpd`", "echoed " + kNtpPriorityRaised}},
+        {"feed-ntp", {}},
+        {"set-phc",
          {"realpath /dev/ptp0", "open /dev/ptp0", "clock_gettime " + phcClock, "clock_adjtime " + phcClock + " mode 0",
           "clock_gettime 0", "clock_settime " + phcClock + " 1700000037.000000000", "close 101",
           "echoed " + phcSet(1700000037)}},
-        {34,
+        {"enable-pps-slave",
          {"fpga PpsSlave_Interface@0x20/32=0x0", "fpga PpsSlave_Interface@0x0/32=0x1",
           "fpga PtpClock_Interface@0x8/32=0x3", "echoed " + kPpsSlaveEnabled}},
-        {49,
+        {"start-ptp4l",
          {"system pidof ptp4l > /dev/null", "system ptp4l -f /opt/quorvane/config/linuxptp.cfg &",
           "echoed " + kPtpStarted}},
-        {50, {"system " + pmc("37")}},
+        {"announce-grandmaster", {"system " + pmc("37")}},
     };
-    // From the 23rd settled message on, NTP gets every second with its edge.
+    std::map<int, Lines> expected;
+    for (const auto& entry : TimeServiceController::kSchedule) {
+        ASSERT_EQ(1u, actions.count(entry.name)) << entry.name;
+        for (int message = entry.first + 3; message <= std::min(entry.last + 3, 51); ++message) {
+            Lines& lines = expected[message];
+            lines.insert(lines.end(), actions.at(entry.name).begin(), actions.at(entry.name).end());
+        }
+    }
+    // NTP gets every second with its edge, in the order of the output.
     for (int message = 25; message <= 51; ++message) {
         expected[message].push_back("ntp " + std::to_string(message - 1) + " @ " + std::to_string(message - 1) +
                                     ".1500");
     }
+    for (auto it = expected.begin(); it != expected.end();) {
+        it = it->second.empty() ? expected.erase(it) : std::next(it);
+    }
     EXPECT_EQ(expected, seen);
+    EXPECT_EQ(actions.size(), TimeServiceController::kSchedule.size());
     EXPECT_EQ(-20, shm.precision);
     EXPECT_EQ(0, shm.leap);
 }
@@ -288,6 +310,10 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
         {"nanoseconds that round to the next second", gpsMessage(utc, 999999999.6), ticks, "1700000001.249999"},
         // A 32-bit time_t cannot hold it: refused, not wrapped to 1901.
         {"after January 2038", gpsMessage(2208988800, 50), ticks, sizeof(time_t) == 8 ? "2208988800.250000" : nullptr},
+        {"no leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 0), ticks, "1700000000.250000"},
+        {"255 leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 255), ticks, "1700000000.250000"},
+        {"GPS and UTC fields 256 s apart", gpsMessage(utc, 50, 1e-16, 1000, 0, 256), ticks, nullptr},
+        {"UTC fields ahead of GPS", gpsMessage(utc, 50, 1e-16, 1000, 0, -1), ticks, nullptr},
         {"NaN tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(std::nan("")); }), ticks, nullptr},
         {"a second of tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(1e9); }), ticks, nullptr},
         {"negative week", spoilt([](Msg& m) { m.gps_week(-1); }), ticks, nullptr},
@@ -326,14 +352,20 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
     }
 }
 
-TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyIfItWasEverCaptured) {
+TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
+    constexpr int64_t kHalf = 500000000;
     const struct {
         const char* name;
         std::vector<pps_seq_t> sequences;  // per message; 0: no edge ever
+        std::vector<int64_t> edgeNs;       // the edge's time less the message's, ns
         std::vector<bool> fed;
     } rows[] = {
-        {"no edge ever", {0, 0}, {false, false}},
-        {"the PPS stops", {7, 7, 7, 8}, {true, false, false, true}},
+        {"no edge ever", {0, 0}, {0, 0}, {false, false}},
+        {"the PPS stops", {7, 7, 7, 8}, {0, -2 * kHalf, -4 * kHalf, 0}, {true, false, false, true}},
+        {"a late message leaves the next edge to its own", {7, 8, 8}, {0, 2 * kHalf, 0}, {true, false, true}},
+        {"half a second off", {7, 8, 9}, {0, kHalf, -kHalf}, {true, false, false}},
+        {"within half a second", {7, 8, 9}, {0, kHalf - 1, 1 - kHalf}, {true, true, true}},
+        {"an edge at the start of time", {7, 8}, {0, INT64_MIN}, {true, false}},
     };
     for (const auto& row : rows) {
         TimeServiceRig::Settings settings;
@@ -344,16 +376,41 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyIfItWasEverCaptured) {
         const int next = rig.runUntilStep(22);
         const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
         for (size_t i = 0; i < row.sequences.size(); ++i) {
-            const aspn2_msgs::idl::UTCTime m = rig.second(next + static_cast<int>(i));
-            rig.host.setEdge({static_cast<time_t>(TimeServiceRig::kUtcBase + 77), 1500, row.sequences[i]});
+            const int s = next + static_cast<int>(i);
+            const aspn2_msgs::idl::UTCTime m = rig.second(s, 0.0);
+            const int64_t edge = (TimeServiceRig::kUtcBase + s) * 2 * kHalf + row.edgeNs[i];
+            rig.host.setEdge({row.edgeNs[i] == INT64_MIN ? std::numeric_limits<time_t>::min()
+                                                         : static_cast<time_t>(edge / (2 * kHalf)),
+                              static_cast<long>(edge % (2 * kHalf)), row.sequences[i]});
             const int count = shm.count;
             const Lines events = rig.send(m);
             EXPECT_EQ(row.fed[i] ? count + 2 : count, shm.count) << row.name << " " << i;
             EXPECT_EQ(row.fed[i] ? Lines{} : Lines{kNoPpsTimestamp}, events) << row.name << " " << i;
             EXPECT_THAT(rig.out, HasSubstr(row.fed[i] ? "NTP: ntpshm_put(Quorvane -20) " : textOf(kNoPpsTimestamp)))
                 << row.name;
+            if (row.fed[i]) {
+                EXPECT_EQ(TimeServiceRig::kUtcBase + s, shm.clockTimeStampSec) << row.name << " " << i;
+            }
         }
     }
+}
+
+// Past the clock step too, a stamp of another time base steers nothing.
+TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAtAFeedStep) {
+    TimeServiceRig::Settings settings;
+    settings.required = 0;
+    TimeServiceRig rig(settings);
+    rig.initialize();
+    const int next = rig.runUntilStep(22);
+    const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
+    aspn2_msgs::idl::UTCTime stale = rig.second(next);
+    stale.header().timestamp_valid().sec(1000 + next - 3600);
+    EXPECT_THAT(rig.send(stale), ElementsAre(StartsWith(kStaleValidity)));
+    EXPECT_EQ(0, shm.count);
+    EXPECT_EQ(22, rig.controller->getStepCounter());
+    rig.send(rig.second(next));
+    EXPECT_EQ(2, shm.count);
+    EXPECT_EQ(23, rig.controller->getStepCounter());
 }
 
 // The settimeofday value carries again later; the NTP sample must itself.
@@ -386,9 +443,10 @@ TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
     pps_seq_t sequence = 1000;
     rig.host.recordFetches = false;
     const uint64_t before = testsupport::allocationCount();
-    for (const auto& m : messages) {
-        rig.host.setEdge({static_cast<time_t>(m.gps_tow_sec()), 1500, ++sequence});
-        rig.controller->newFACEUtcTime(m);
+    for (int i = 0; i < 100; ++i) {
+        rig.host.setEdge({static_cast<time_t>(TimeServiceRig::kUtcBase + next + i), 1500, ++sequence});
+        rig.board.setFpgaTicks(static_cast<uint64_t>(1000 + next + i) * FpgaFace::TICKS_PER_SECOND + 1000);
+        rig.controller->newFACEUtcTime(messages[i]);
     }
     EXPECT_EQ(before, testsupport::allocationCount());
     EXPECT_EQ(count + 200, shm.count);
