@@ -64,6 +64,7 @@ int main(int argc, char **argv) {
     writers[i] = dds_create_writer(participant, out, qos, NULL);
     if (readers[i] < 0 || writers[i] < 0) return 3;
   }
+  dds_delete_qos(qos);
   int failed = 0;
   for (dds_time_t end = dds_time() + DDS_SECS(120); !g_stop && dds_time() < end; dds_sleepfor(DDS_MSECS(1))) {
     for (int i = 0; i < 3; i++) {
