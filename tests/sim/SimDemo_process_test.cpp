@@ -48,6 +48,9 @@ TEST_P(SimDemo, TheWholeScheduleOnTheSimulatedBoard) {
     boardkit::ScriptedBoard files;
     boardkit::ServerSettings settings;
     settings.dds = boardkit::FastRtps(domain, "UDP");
+    // The monitor may match after the first events (under emulation, on a busy machine): it is sent them late.
+    settings.dds.backFillHistory = "true";
+    settings.dds.historyDepth = "20";
     settings.ppsCount = "0";
     const std::string topLevel = files.writeConfiguration(settings);
     const bool privateIpc = getuid() == 0;  // then its NTP segments are in an IPC namespace of its own
