@@ -64,8 +64,8 @@ TEST(ServerStorm, CommandsAreAnsweredDuringAStepAndZeroizeAndShutdownWaitForIt) 
     ASSERT_TRUE(gate.waitEntered(20s));
     times.join();
     // The step is held until both replies are in: no time bound decides this.
-    rig.send(rig.command("BITSERVER_PING", 5000));
-    rig.send(rig.command("SYSTEM_MODE_SELECT_SIMULATION", 5001));
+    rig.send(rig.command("BITSERVER_PING", 900000));
+    rig.send(rig.command("SYSTEM_MODE_SELECT_SIMULATION", 900001));
     const auto answered = [&](int32_t id) {
         for (const auto& reply : rig.replies.deliveries()) {
             if (reply.message.command_identifier() == id) {
@@ -74,9 +74,12 @@ TEST(ServerStorm, CommandsAreAnsweredDuringAStepAndZeroizeAndShutdownWaitForIt) 
         }
         return false;
     };
-    EXPECT_TRUE(tsstest::WaitUntil([&] { return answered(5000) && answered(5001); }, 60s))
+    EXPECT_TRUE(tsstest::WaitUntil([&] { return answered(900000) && answered(900001); }, 60s))
         << "commands wait behind the step";
-    rig.send(rig.command("START_ZEROIZE", 5002));
+    rig.send(rig.command("START_ZEROIZE", 900002));
+    // It closes the schedule at once, then waits for the step: only then the
+    // shutdown, which would otherwise drop it.
+    ASSERT_TRUE(tsstest::WaitUntil([&] { return !rig.server.timeService().isInitialized(); }, 60s));
     EXPECT_LE(HealthReporter::Instance().Queue().size(), HealthReporter::eventQCapacity + 2u);
     for (const auto& reply : rig.replies.deliveries()) {
         EXPECT_THAT(reply.message.command_response(),
