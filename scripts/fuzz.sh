@@ -9,6 +9,7 @@
 # $BUILD_DIR/fuzz-logs/<target>.log. It ends with the executions and
 # findings of each target, and fails if any target found something.
 #   BUILD_DIR   build directory (default: build-fuzz)
+#   CMAKE_ARGS  more cmake arguments, for the first configure
 #   FUZZ_FLAGS  more libFuzzer flags for a long run, e.g. -runs=10000000
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,7 +36,7 @@ targets=("${targets_all[@]}")
 # restamp the build time and relink.
 cmake_args=""
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake_args="-DCHRONAVEL_BUILD_FUZZ=ON -DCHRONAVEL_BUILD_TESTS=OFF -DCHRONAVEL_BUILD_BENCH=OFF -DCHRONAVEL_WERROR=ON"
+  cmake_args="-DCHRONAVEL_BUILD_FUZZ=ON -DCHRONAVEL_BUILD_TESTS=OFF -DCHRONAVEL_BUILD_BENCH=OFF -DCHRONAVEL_WERROR=ON ${CMAKE_ARGS:-}"
 fi
 CC=clang CXX=clang++ BUILD_DIR="$build_dir" CMAKE_ARGS="$cmake_args" TARGETS=fuzz_targets \
   "$root/scripts/build.sh"
