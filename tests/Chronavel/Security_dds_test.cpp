@@ -31,9 +31,9 @@ struct Pki {
             throw std::runtime_error("the demonstration PKI script failed");
         }
     }
-    boardkit::FastRtps dds(const std::string& identity) const {
+    boardkit::FastRtps dds(const std::string& identity, const std::string& governance = "governance.p7s") const {
         boardkit::FastRtps d(230);
-        d.security = boardkit::SecuritySet(boardkit::DemoIdentity(dir.path(), identity));
+        d.security = boardkit::SecuritySet(boardkit::DemoIdentity(dir.path(), identity, governance));
         return d;
     }
 };
@@ -95,10 +95,13 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     Peer console(platform.dds("console"));
     Peer source(platform.dds("source"));
     Peer outsider(stranger.dds("console"));
-    // Each may write only what its grant names.
+    // Each may write only what its grant names. A console whose own
+    // (roll-out) governance leaves UTCTime unprotected does make the writer:
+    // the server's side has to refuse it.
+    Peer lax(platform.dds("console", "governance-rollout.p7s"));
     EXPECT_EQ(nullptr, console.times);
     EXPECT_EQ(nullptr, source.commands);
-    ASSERT_TRUE(outsider.commands && console.commands && source.times);
+    ASSERT_TRUE(outsider.commands && console.commands && source.times && lax.times);
 
     // What the outsiders send would stop the daemons, answer, or count
     // towards the PPS settling (and step the clock early).
@@ -110,6 +113,7 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
         ASSERT_EQ(RC::NO_ERROR, id == 40 ? rig.send(ping) : outsider.send(ping));
     }
     rig.send(rig.second(0));
+    lax.send(rig.second(0));
 
     ASSERT_TRUE(boardkit::WaitUntil([&] { return console.matched(console.commandOut) && source.matched(source.utcOut); }));
     for (int i = 0; i < 3; ++i) {
@@ -125,6 +129,7 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     EXPECT_TRUE(rig.replies.deliveries().empty());
     EXPECT_TRUE(outsider.replies.deliveries().empty());
     EXPECT_EQ(0, outsider.matched(outsider.commandOut));
+    EXPECT_EQ(0, lax.matched(lax.utcOut));
     EXPECT_EQ(0, boardkit::At(*rig.peer.tss, rig.commandOut).publisherListener()->matched());
     EXPECT_TRUE(rig.server.timeService().isInitialized());
     EXPECT_THAT(rig.host.commands(), testing::Not(testing::Contains(testing::HasSubstr("kill"))));
