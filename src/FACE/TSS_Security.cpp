@@ -257,7 +257,8 @@ std::vector<Problem> Check(const Files& files) {
     if (grants != nullptr && identity) {
         const std::string subject = SubjectText(identity.get());
         bool granted = false;
-        for (auto* g = grants->FirstChildElement("grant"); g != nullptr && !granted; g = g->NextSiblingElement("grant")) {
+        for (auto* g = grants->FirstChildElement("grant"); g != nullptr && !granted;
+             g = g->NextSiblingElement("grant")) {
             const tinyxml2::XMLElement* name = g->FirstChildElement("subject_name");
             granted = name != nullptr && name->GetText() != nullptr &&
                       NameParts(name->GetText()) == NameParts(subject);

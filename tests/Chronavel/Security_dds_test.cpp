@@ -115,7 +115,8 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     rig.send(rig.second(0));
     lax.send(rig.second(0));
 
-    ASSERT_TRUE(boardkit::WaitUntil([&] { return console.matched(console.commandOut) && source.matched(source.utcOut); }));
+    ASSERT_TRUE(boardkit::WaitUntil(
+        [&] { return console.matched(console.commandOut) > 0 && source.matched(source.utcOut) > 0; }));
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(rig.feed(source, i)) << "second " << i;
     }

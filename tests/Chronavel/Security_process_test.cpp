@@ -54,8 +54,8 @@ TEST(SecuredServerProcess, RefusesEachBrokenArtifactWithItsLine) {
          prefix + pki.file("console.key") + ": does not match the identity certificate " + good.identityCertificate},
         {"no grant", Files{good.identityCa, pki.file("ca.pem"), pki.file("ca.key"), good.permissionsCa, good.governance,
                            good.permissions},
-         prefix + good.permissions + ": has no grant for \"CN=Chronavel demo CA,O=Chronavel-demo,C=XX\", the subject of " +
-             pki.file("ca.pem")},
+         prefix + good.permissions +
+             ": has no grant for \"CN=Chronavel demo CA,O=Chronavel-demo,C=XX\", the subject of " + pki.file("ca.pem")},
         {"missing", with(&Files::permissionsCa, pki.file("none.pem")),
          prefix + pki.file("none.pem") + ": cannot be read (No such file or directory)"},
     };
