@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "Chronavel/Chronavel.h"
@@ -57,6 +59,22 @@ inline boardkit::FastRtps Dds(uint32_t domain, const std::string& transport) {
     boardkit::FastRtps settings(domain, transport);
     settings.historyDepth = "10";
     return settings;
+}
+
+// The demonstration PKI (config/security/make-demo-pki.sh) made in dir.
+inline void MakeDemoPki(const std::string& dir) {
+    const std::string script = CHRONAVEL_SOURCE_DIR "/config/security/make-demo-pki.sh " + dir + " >/dev/null";
+    if (std::system(script.c_str()) != 0) {
+        throw std::runtime_error("the demonstration PKI script failed");
+    }
+}
+
+// The settings secured with an identity of that PKI; unchanged without a PKI.
+inline boardkit::FastRtps Secured(boardkit::FastRtps dds, const std::string& pki, const char* identity) {
+    if (!pki.empty()) {
+        dds.security = boardkit::SecuritySet(boardkit::DemoIdentity(pki, identity));
+    }
+    return dds;
 }
 
 // Quiet on, debug off, no priority or CPU change; the first message within

@@ -1,7 +1,8 @@
 // What a started server costs while nothing arrives: resident memory and
 // CPU time, beside the baseline of a bare participant of the same transport
 // service with the same four endpoints (EventLog writer, Command reader,
-// Response writer, UTCTime reader) and the same settings. Each runs in a
+// Response writer, UTCTime reader) and the same settings, and of the server
+// secured with the demonstration PKI (DDS Security). Each runs in a
 // child process of its own (this program again, with --child), so the two
 // share no heap; this parent samples /proc/<child> over the window, which
 // starts a little after start-up. CPU is given as a share of one core, from
@@ -44,7 +45,7 @@ constexpr int kSettleSeconds = 2;  // start-up publications are over by then
 
 // ---- child: the server, or the bare participant, until SIGTERM ----
 
-int child(const std::string& role, const std::string& transport, int readyFd) {
+int child(const std::string& role, const std::string& transport, int readyFd, const std::string& pki) {
     // Blocked before any thread starts, so that every thread inherits it.
     sigset_t term;
     sigemptyset(&term);
@@ -52,8 +53,9 @@ int child(const std::string& role, const std::string& transport, int readyFd) {
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
     int received = 0;
     boardkit::NtpSegmentsGuard segments;
-    const boardkit::FastRtps dds = benchsupport::Dds(kDomain, transport);
-    if (role == "server") {
+    const boardkit::FastRtps dds =
+        benchsupport::Secured(benchsupport::Dds(kDomain, transport), role == "secured" ? pki : "", "server");
+    if (role != "bare") {
         benchsupport::ServerOnFakePlatform server(dds);
         const std::string failed = server.start();
         if (!failed.empty() || write(readyFd, "R", 1) != 1) {
@@ -128,7 +130,7 @@ struct Idle {
     int threads = 0;
 };
 
-bool measure(const char* role, const std::string& transport, int seconds, Idle& idle) {
+bool measure(const char* role, const std::string& transport, int seconds, Idle& idle, const std::string& pki) {
     int ready[2];
     if (pipe(ready) != 0) {
         return false;
@@ -139,7 +141,7 @@ bool measure(const char* role, const std::string& transport, int seconds, Idle& 
         const int devNull = open("/dev/null", O_WRONLY);  // the server's banner
         dup2(devNull, STDOUT_FILENO);
         execl("/proc/self/exe", "server_idle_bench", "--child", role, transport.c_str(), std::to_string(ready[1]).c_str(),
-              static_cast<char*>(nullptr));
+              pki.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(ready[1]);
@@ -180,8 +182,8 @@ bool measure(const char* role, const std::string& transport, int seconds, Idle& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::string(argv[1]) == "--child") {
-        return child(argv[2], argv[3], std::atoi(argv[4]));
+    if (argc == 6 && std::string(argv[1]) == "--child") {
+        return child(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
     }
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     const std::string transport = argc > 2 ? argv[2] : "SHM";
@@ -190,8 +192,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     // One after the other, on the same domain, so that neither discovers the other.
-    Idle bare, server;
-    if (!measure("bare", transport, seconds, bare) || !measure("server", transport, seconds, server)) {
+    boardkit::TempDir pki("chronavel-bench-pki");
+    benchsupport::MakeDemoPki(pki.path());
+    Idle bare, server, secured;
+    if (!measure("bare", transport, seconds, bare, "") || !measure("server", transport, seconds, server, "") ||
+        !measure("secured", transport, seconds, secured, pki.path())) {
         return 1;
     }
     std::printf("Idle over %d s (after %d s of start-up), %s, each in its own process\n", seconds, kSettleSeconds,
@@ -199,7 +204,8 @@ int main(int argc, char** argv) {
     std::printf("%-28s %9s %9s %9s %9s %9s %8s %10s %10s %11s\n", "", "VmRSS kB", "peak kB", "anon kB", "file kB",
                 "shmem kB", "threads", "CPU % stat", "CPU % task", "CPU s before");
     for (const auto& [label, idle] : {std::pair<const char*, const Idle&>{"bare participant (baseline)", bare},
-                                      {"server", server}}) {
+                                      {"server", server},
+                                      {"server, DDS Security", secured}}) {
         std::printf("%-28s %9ld %9ld %9ld %9ld %9ld %8d %10.3f %10.4f %11.3f\n", label, idle.rssKb, idle.peakRssKb,
                     idle.anonKb, idle.fileKb, idle.shmemKb, idle.threads, 100.0 * idle.statCpu,
                     100.0 * idle.schedCpu, idle.startupCpu);
@@ -207,5 +213,8 @@ int main(int argc, char** argv) {
     std::printf("server / bare: VmRSS %.3f, CPU time %.2f\n",
                 static_cast<double>(server.rssKb) / static_cast<double>(bare.rssKb),
                 bare.schedCpu > 0 ? server.schedCpu / bare.schedCpu : 0.0);
+    std::printf("secured / unsecured server: VmRSS %.3f, CPU time %.2f; secured CPU %.3f %% of a core\n",
+                static_cast<double>(secured.rssKb) / static_cast<double>(server.rssKb),
+                server.schedCpu > 0 ? secured.schedCpu / server.schedCpu : 0.0, 100.0 * secured.schedCpu);
     return 0;
 }

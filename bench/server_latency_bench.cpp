@@ -3,7 +3,10 @@
 // from a peer's write until the server has written the NTP shared-memory
 // sample. The baseline, measured in the same run over the same transport,
 // is the plain one-way latency of the same message to a bare subscriber
-// whose callback only takes the time.
+// whose callback only takes the time. Each transport runs twice: the
+// server and its peer unsecured, then secured with the demonstration PKI
+// (authenticated, access-controlled, data encrypted); the last lines give
+// the secured server's latency as a ratio of the unsecured one's.
 //
 // Both ends are stamped on the receiving thread: the bare callback, and the
 // server's PPS fetch, its last call before it writes the sample. The sender
@@ -94,9 +97,10 @@ struct Latency {
 // domain a writer and the bare subscriber on a topic of their own.
 class Case {
 public:
-    Case(const std::string& transport, uint32_t domain)
-        : m_server(benchsupport::Dds(domain, transport)),
-          m_peer("Platform", document(domain, transport)),
+    // With a PKI the server and its peer are secured; the bare pair never is.
+    Case(const std::string& transport, uint32_t domain, const std::string& pki)
+        : m_server(benchsupport::Secured(benchsupport::Dds(domain, transport), pki, "server")),
+          m_peer("Platform", document(domain, transport, pki, "source")),
           m_writer("Writer", document(domain, transport)),
           m_bare("Bare", document(domain, transport)) {}
     ~Case() {
@@ -172,8 +176,9 @@ public:
     Latency plain, server;
 
 private:
-    static std::string document(uint32_t domain, const std::string& transport) {
-        const boardkit::FastRtps dds = benchsupport::Dds(domain, transport);
+    static std::string document(uint32_t domain, const std::string& transport, const std::string& pki = "",
+                                const char* identity = "") {
+        const boardkit::FastRtps dds = benchsupport::Secured(benchsupport::Dds(domain, transport), pki, identity);
         return boardkit::Document(dds.set() + boardkit::Connection("UTCTime", "UTCTime") +
                                  boardkit::Connection("PlainUTCTime", "UTCTime"));
     }
@@ -190,10 +195,12 @@ private:
     int m_next = 0, m_nextPlain = 0;
 };
 
-bool run(const char* transport, uint32_t domain, int samples, int rounds, std::chrono::microseconds gap) {
+// The server's p50 and p99 go to serverPercentiles.
+bool run(const char* transport, uint32_t domain, int samples, int rounds, std::chrono::microseconds gap,
+         const std::string& pki, double serverPercentiles[2]) {
     Latency plain, server;
     for (int r = 0; r < rounds; ++r) {
-        Case c(transport, domain);
+        Case c(transport, domain, pki);
         const std::string error = c.prepare();
         if (!error.empty()) {
             std::fprintf(stderr, "server_latency_bench %s: %s\n", transport, error.c_str());
@@ -221,8 +228,9 @@ bool run(const char* transport, uint32_t domain, int samples, int rounds, std::c
         plain.append(c.plain);
         server.append(c.server);
     }
-    const auto line = [transport](const char* label, double p50, double p99, const char* format = "%8.1f%8.1f\n") {
-        std::printf("%-4s %-44s", transport, label);
+    const std::string name = std::string(transport) + (pki.empty() ? "" : " sec");
+    const auto line = [&name](const char* label, double p50, double p99, const char* format = "%8.1f%8.1f\n") {
+        std::printf("%-8s %-44s", name.c_str(), label);
         std::printf(format, p50, p99);
     };
     const double p50 = percentile(plain.received, 0.5), p99 = percentile(plain.received, 0.99);
@@ -234,6 +242,8 @@ bool run(const char* transport, uint32_t domain, int samples, int rounds, std::c
     line("as the sender sees it: plain", percentile(plain.seen, 0.5), percentile(plain.seen, 0.99));
     line("as the sender sees it: server, sample valid", percentile(server.seen, 0.5), percentile(server.seen, 0.99));
     std::fflush(stdout);
+    serverPercentiles[0] = s50;
+    serverPercentiles[1] = s99;
     return true;
 }
 
@@ -261,8 +271,24 @@ int main(int argc, char** argv) {
     std::printf("UTCTime latency in us, %d messages per path and transport (%d round(s) of fresh participants), "
                 "one every %lld us\n",
                 samples * rounds, rounds, static_cast<long long>(gap.count()));
-    std::printf("%-4s %-44s%8s%8s\n", "", "", "p50", "p99");
-    bool ok = run("SHM", 230, samples, rounds, gap);
-    ok = run("UDP", 231, samples, rounds, gap) && ok;
+    std::printf("%-8s %-44s%8s%8s\n", "", "", "p50", "p99");
+    // The secured server (authenticated, access-controlled, data encrypted)
+    // beside the unsecured one, over each transport.
+    boardkit::TempDir pki("chronavel-bench-pki");
+    benchsupport::MakeDemoPki(pki.path());
+    bool ok = true;
+    double ratios[2][2] = {};
+    const char* transports[] = {"SHM", "UDP"};
+    for (int t = 0; t < 2; ++t) {
+        double unsecured[2] = {}, secured[2] = {};
+        ok = run(transports[t], 230 + t, samples, rounds, gap, "", unsecured) && ok;
+        ok = run(transports[t], 230 + t, samples, rounds, gap, pki.path(), secured) && ok;
+        ratios[t][0] = secured[0] / unsecured[0];
+        ratios[t][1] = secured[1] / unsecured[1];
+    }
+    for (int t = 0; t < 2; ++t) {
+        std::printf("%-8s %-44s%8.3f%8.3f\n", transports[t], "ratio secured / unsecured server", ratios[t][0],
+                    ratios[t][1]);
+    }
     return ok ? 0 : 1;
 }

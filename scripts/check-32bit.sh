@@ -12,12 +12,12 @@ if ! echo 'int main(){}' | g++ -m32 -x c++ -fsyntax-only - 2>/dev/null; then
   exit 0
 fi
 
-# The DDS libraries keep their configuration headers in the host's multiarch
+# The DDS libraries and OpenSSL keep their configuration headers in the host's multiarch
 # directory; expose only those, so the C library headers are the 32-bit ones.
 multiarch="$(g++ -print-multiarch)"
 inc="$(mktemp -d)"
 trap 'rm -rf "$inc"' EXIT
-for lib in fastcdr fastrtps; do
+for lib in fastcdr fastrtps openssl; do
   ln -s "/usr/include/$multiarch/$lib" "$inc/$lib"
 done
 # What the build provides: the header with the build time, and the paths

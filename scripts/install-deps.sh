@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make pkg-config git
   libfastrtps-dev libfastcdr-dev libtinyxml2-dev
+  # DDS Security: the server checks its artifacts with libssl; the demo PKI is made with openssl.
+  libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   pps-tools iproute2
   cyclonedds-dev cyclonedds-tools

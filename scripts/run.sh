@@ -5,17 +5,22 @@
 # logs of the run go to $BUILD_DIR/demo. (On a board: chronavel <config>.)
 #   BUILD_DIR  build directory (default: build)
 #   --chronyd  a private chronyd -x reads the NTP feed (runs at rate 1, ~1 min)
+#   --secure   DDS Security on a throw-away demonstration PKI: only certified
+#              participants with a grant reach the server; an uncertified
+#              console's zeroize is shown to do nothing
 set -euo pipefail
 export LC_ALL=C
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 out="$build_dir/demo"
-chronyd=false
-case "${1:-}" in
-  '') ;;
-  --chronyd) chronyd=true ;;
-  *) echo "usage: scripts/run.sh [--chronyd]" >&2; exit 1 ;;
-esac
+chronyd=false secure=false
+for arg in "$@"; do
+  case "$arg" in
+    --chronyd) chronyd=true ;;
+    --secure) secure=true ;;
+    *) echo "usage: scripts/run.sh [--chronyd] [--secure]" >&2; exit 1 ;;
+  esac
+done
 
 # Four simulated seconds a real second run the schedule in about 15 s; chronyd
 # runs on the host's own time, so with it the simulation cannot go faster.
@@ -138,11 +143,28 @@ for p in "Connections=$conn" "IODevices=$root/config/IODevices.xml" Debug=TRUE P
 done
 # Back-fill: a monitor that joins late still gets the start-up events.
 for p in "DomainId=$domain" UseTransport=UDP BackFillHistory=TRUE; do set_param "$conn" "${p%%=*}" "${p#*=}"; done
+# Secured: each participant has its own identity in a copy of the file.
+declare -A conn_of=([server]="$conn" [console]="$conn" [source]="$conn" [monitor]="$conn")
+if $secure; then
+  "$root/config/security/make-demo-pki.sh" "$tmp/pki" >/dev/null || fail "no demonstration PKI"
+  for id in server console source monitor; do
+    conn_of[$id]="$tmp/Connections-$id.xml"
+    files=(IdentityCA=ca.pem IdentityCertificate="$id.pem" PrivateKey="$id.key" PermissionsCA=ca.pem
+           Governance=governance.p7s Permissions=permissions.p7s)
+    set_xml=""
+    for f in "${files[@]}"; do set_xml+="<${f%%=*}>$tmp/pki/${f#*=}</${f%%=*}>"; done
+    sed "s|</QV_Configurations>|  <Security><Name>Security</Name><Parameters>$set_xml</Parameters></Security>\n&|" \
+      "$conn" >"${conn_of[$id]}"
+  done
+  set_param "$top" Connections "${conn_of[server]}"
+fi
 rm -f "$out"/*
 
 echo
 echo "Chronavel demo: the time server on a simulated board at ${rate}x real time, its system"
 echo "clock $clock_error s off at the start; DDS domain $domain over UDP on loopback."
+$secure && echo "DDS Security on: the server, console, time source and monitor hold certificates of a
+demonstration CA made for this run (never for a board), with their grants."
 sim_args=(--rate "$rate" --clock-error "$clock_error"); $chronyd && sim_args+=(--chronyd)
 # As root the simulator keeps its NTP shared memory to itself (and its
 # chronyd); otherwise the segments are the host's and whoever has them
@@ -156,17 +178,17 @@ echo
 t0=$(now)
 "$sim_bin" "${sim_args[@]}" "$top" >"$sim_log" 2>&1 &
 pid[chronavel-sim]=$! started+=($!)
-"$tools/eventlog-monitor" --config "$conn" --json >"$events" 2>"$tmp/monitor.err" &
+"$tools/eventlog-monitor" --config "${conn_of[monitor]}" --json >"$events" 2>"$tmp/monitor.err" &
 pid[eventlog-monitor]=$! started+=($!)
 say '' "chronavel-sim and eventlog-monitor started"
 await "DDS connection" "$sim_log" "Chronavel - Success all is well with tss"
 say '' "server connected to DDS"
 await "start event" "$events" "Chronavel started successfully."
 say '' "server started"
-ping=$("$tools/chronavel-cmd" --config "$conn" --timeout 10 ping) || fail "no reply to the ping"
+ping=$("$tools/chronavel-cmd" --config "${conn_of[console]}" --timeout 10 ping) || fail "no reply to the ping"
 say '' "ping answered: $ping"
 
-"$tools/utctime-source" --config "$conn" --rate "$rate" --count "$count" --wait-reader 10 \
+"$tools/utctime-source" --config "${conn_of[source]}" --rate "$rate" --count "$count" --wait-reader 10 \
   --offset-after "$shift_at" --offset-ms-after "$shift_ms" >"$src_log" 2>&1 &
 pid[utctime-source]=$! started+=($!)
 say '' "utctime-source started: $count messages, UTC +$shift_ms ms from message $shift_at"
@@ -204,6 +226,18 @@ done < <("$sim_bin" --schedule)
 if $chronyd; then
   say '' "chronyd's sources now:"
   timeout 5 "${chronyc[@]}" 2>&1 | sed 's/^/           /' || true
+fi
+
+# An uncertified console finds no peer: nothing is stopped, nothing answers.
+if $secure; then
+  if "$tools/chronavel-cmd" --config "$conn" --timeout 3 zeroize >"$tmp/uncertified.log" 2>&1; then
+    fail "the uncertified console's zeroize was delivered"
+  fi
+  say '' "uncertified console's START_ZEROIZE: $(sed 's/^chronavel-cmd: //' "$tmp/uncertified.log")"
+  ! grep -q '^sim: \$ kill' "$sim_log" || fail "a daemon was stopped"
+  kill -0 "${pid[chronavel-sim]}" 2>/dev/null || fail "the server has gone"
+  again=$("$tools/chronavel-cmd" --config "${conn_of[console]}" --timeout 10 ping) || fail "no reply to the ping"
+  say '' "daemons still running; the certified console's ping answered: $again"
 fi
 
 # The source ends after its last message; then the server is told to stop.

@@ -105,7 +105,7 @@ echo "test-armhf: $qemu, qemu $qemu_version ($(took "$t0"))"
 # Merged /usr as on a real bookworm system; chrony for its chronyd; libc-bin
 # for the loader cache, without which the host's cache is read instead.
 packages=libc-bin,libc6-dev,libstdc++-12-dev,libgcc-12-dev,libfastrtps-dev,libfastcdr-dev
-packages+=,libtinyxml2-dev,libgtest-dev,libgmock-dev,pps-tools,chrony
+packages+=,libtinyxml2-dev,libgtest-dev,libgmock-dev,pps-tools,chrony,libssl-dev
 tree="$cache/armhf-$suite"
 stamp="$suite $packages"
 t0=$(now)

@@ -14,6 +14,7 @@
 #include "FACE/TSS.h"
 #include "FACE/TSS_Attributes.h"
 #include "FACE/TSS_Listeners.h"
+#include "FACE/TSS_Security.h"
 
 namespace eprosima {
 namespace fastrtps {
@@ -107,6 +108,10 @@ public:
     const Details::FastRtpsSettings& settings() const { return m_settings; }
 
 private:
+    // Reads and checks the optional security set; false (with a line per
+    // problem) when it is there but unusable.
+    bool readSecurity(bool& secured, Security::Files& files);
+
     bool m_initialized = false;
     std::shared_ptr<Configuration> m_configuration;
     std::string m_name;

@@ -28,16 +28,22 @@ public:
 
     // Late readers get what was published before they matched: the first
     // events go out before the peer has found the server.
+    static boardkit::FastRtps withBackFill(boardkit::FastRtps dds) {
+        dds.backFillHistory = "true";
+        dds.historyDepth = "20";
+        return dds;
+    }
     static Settings withBackFill(Settings s) {
-        s.dds.backFillHistory = "true";
-        s.dds.historyDepth = "20";
+        s.dds = withBackFill(s.dds);
         return s;
     }
     static boardkit::FastRtps dds(const Settings& s) { return withBackFill(s).dds; }
 
     ServerRig() : ServerRig(Settings()) {}
-    explicit ServerRig(const Settings& s)
-        : PlatformPeer("Platform", withBackFill(s).dds.document()),
+    explicit ServerRig(const Settings& s) : ServerRig(s, s.dds) {}
+    // The platform's participant on settings of its own (another identity).
+    ServerRig(const Settings& s, const boardkit::FastRtps& peerDds)
+        : PlatformPeer("Platform", withBackFill(peerDds).document()),
           settings(withBackFill(s)),
           host(board.host),
           image(board.image),
@@ -73,7 +79,8 @@ public:
     aspn2_msgs::idl::UTCTime second(int i, uint32_t serverId = 96) { return board.second(i, 50.0, serverId); }
 
     // Sends second i from a peer and waits until the controller has taken it.
-    bool feed(boardkit::PlatformPeer& from, int i) {
+    template <typename Peer>
+    bool feed(Peer& from, int i) {
         const auto& ts = server.timeService();
         const bool settled = ts.isPpsSettled();
         const int32_t step = ts.getStepCounter();
