@@ -262,8 +262,8 @@ Transport::Transport(const std::string& participantName, const std::string& conn
         m_tss->Initialize(m_path.c_str(), code);
     }
     if (code != RC::NO_ERROR) {
-        throw Failure(kBadUsage, cannot + "its \"FastRtps\" set does not give a DDS participant (" +
-                                     RC::Name(code) + ")");
+        // The reason (a bad setting, a security file) was printed above.
+        throw Failure(kBadUsage, cannot + "no DDS participant can be made from it (" + RC::Name(code) + ")");
     }
 }
 
