@@ -272,9 +272,6 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
         it = it->second.empty() ? expected.erase(it) : std::next(it);
     }
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(actions.size(), TimeServiceController::kSchedule.size());
-    EXPECT_EQ(-20, shm.precision);
-    EXPECT_EQ(0, shm.leap);
 }
 
 // One message on a settled service (N = 0): the clock is set from it, or
