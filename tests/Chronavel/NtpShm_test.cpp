@@ -72,6 +72,8 @@ TEST(NtpShm, LinksTheLowestFreeUnitResetsItAndWritesEverySampleField) {
     EXPECT_EQ("NTP:PPS: missing shm\n", testing::internal::GetCapturedStdout());
     EXPECT_EQ(4, s.count);
     EXPECT_EQ(-9, s.precision);
+    ntp_write(a.shm_clock, sample, -9, 1);  // a sample may announce a leap second
+    EXPECT_EQ(1, s.leap);
 
     // A released unit is the next one taken; with every unit taken, none is.
     ntpshm_link_deactivate(a);

@@ -21,7 +21,6 @@ namespace testsupport {
 // DDS participant standing for the rest of the platform.
 class ServerRig : public boardkit::PlatformPeer {
 public:
-    static constexpr int64_t kUtcBase = boardkit::ScriptedBoard::kUtcBase;
     using Settings = boardkit::ServerSettings;
     static constexpr uint32_t kEnableRegister = 3;
     static constexpr uint32_t kPulseSelectRegister = 2;
@@ -37,7 +36,6 @@ public:
         s.dds = withBackFill(s.dds);
         return s;
     }
-    static boardkit::FastRtps dds(const Settings& s) { return withBackFill(s).dds; }
 
     ServerRig() : ServerRig(Settings()) {}
     explicit ServerRig(const Settings& s) : ServerRig(s, s.dds) {}

@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ASPN/HealthReporter.h"
-#include "ASPN/TimeCodeHelper.h"
 #include "Chronavel/TimeServiceController.h"
 #include "boardkit/Board.h"
 #include "boardkit/FpgaSession.h"
@@ -24,10 +22,8 @@ class TimeServiceRig {
 public:
     struct Settings {
         uint32_t required = 2;      // in-threshold messages to exceed
-        double threshold = 1000.0;  // ns
         int debug = 0;
         int quiet = 1;
-        uint32_t enableRegister = 5;
         std::string phcDevice = "/dev/ptp0";
         double utc2tai = 37.0;
     };
@@ -41,7 +37,7 @@ public:
                                                              board.ntp);
         controller->doDebug(s.debug);
         controller->doQuiet(s.quiet);
-        controller->ppsSettledErrorThreshold = s.threshold;
+        controller->ppsSettledErrorThreshold = 1000.0;  // ns
         controller->ppsCountRequiredWithinThreshold = s.required;
     }
     ~TimeServiceRig() {
@@ -52,15 +48,13 @@ public:
     // Returns the events that initialisation raised.
     std::vector<std::string> initialize() {
         capture([&] {
-            controller->initialize(settings.enableRegister, settings.phcDevice.c_str(),
-                                   settings.utc2tai);
+            controller->initialize(5, settings.phcDevice.c_str(), settings.utc2tai);
         });
         return drainEvents();
     }
 
     // Second i of a healthy receiver (see ScriptedBoard::second).
     aspn2_msgs::idl::UTCTime second(int i, double nsec = 50.0) { return board.second(i, nsec); }
-    void setFpgaTicks(uint64_t ticks) { board.setFpgaTicks(ticks); }
 
     // Hands one message over and returns the events it raised, as
     // "type:text"; its standard output is kept in out.
