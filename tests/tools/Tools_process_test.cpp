@@ -53,7 +53,7 @@ TEST(Tools, EachRefusalExitsWithItsStatusAndSaysWhy) {
         {"cmd --config {dir}/nofastrtps.xml ping", 2,
          "chronavel-cmd: cannot use connections file {dir}/nofastrtps.xml: no \"FastRtps\" set\n"},
         {"source --config {dir}/baddomain.xml", 2,
-         "utctime-source: cannot use connections file {dir}/baddomain.xml: its \"FastRtps\" set"},
+         "utctime-source: cannot use connections file {dir}/baddomain.xml: no DDS participant can be made from it"},
         {"source --config {dir}/good.xml --connection GPSTime", 2,
          "utctime-source: no connection \"GPSTime\" in {dir}/good.xml\n"},
         {"cmd --config {dir}/good.xml --response-connection Reply live", 2,
