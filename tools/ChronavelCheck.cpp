@@ -49,7 +49,11 @@ public:
             return false;
         }
         if (m_document.LoadFile(m_path.c_str()) != tinyxml2::XML_SUCCESS) {
-            add(m_document.ErrorLineNum(), std::string("malformed XML: ") + m_document.ErrorStr());
+            // The reader's own words, without the line it repeats.
+            std::string detail = m_document.ErrorStr();
+            const size_t at = detail.find(": ", detail.find("Line number="));
+            detail = at == std::string::npos ? std::string() : " (" + detail.substr(at + 2) + ")";
+            add(m_document.ErrorLineNum(), std::string("malformed XML: ") + m_document.ErrorName() + detail);
             return false;
         }
         capture([&] {
