@@ -285,8 +285,8 @@ void checkConnections(CheckedFile& file, std::ostream& out) {
             out << "\n";
         }
     }
-    // The optional DDS Security set of the connections file is checked here,
-    // on this file and handle set, with its problems added to file's.
+    // DDS Security: the check of the connections file's optional security
+    // set belongs here, reading file.config() and reporting with file.add().
 
     for (const char* topic : {"EventLog", "Command", "Response", "UTCTime"}) {
         if (!file.open(topic, handle)) {
