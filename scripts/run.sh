@@ -4,6 +4,9 @@
 # receiver and tells the clock discipline as it unfolds. The picture and the
 # logs of the run go to $BUILD_DIR/demo. (On a board: chronavel <config>.)
 #   BUILD_DIR  build directory (default: build)
+#   CHRONAVEL_BIN         run the installed programs of this directory instead
+#                         (nothing is installed or built; see README, Install)
+#   CHRONAVEL_CONFIG_DIR  the configuration to start from (default: config/)
 #   --chronyd  a private chronyd -x reads the NTP feed (runs at rate 1, ~1 min)
 #   --secure   DDS Security on a throw-away demonstration PKI: only certified
 #              participants with a grant reach the server; an uncertified
@@ -33,10 +36,14 @@ limit=$((8 + 20 / rate))  # seconds per milestone; the longest gap is 16 message
 
 now() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }  # ms
 t_start=$(now)
-"$root/scripts/install-deps.sh"
-TARGETS="chronavel-sim utctime-source chronavel-cmd eventlog-monitor" "$root/scripts/build.sh"
-sim_bin="$build_dir/src/sim/chronavel-sim"
-tools="$build_dir/tools"
+if [ -n "${CHRONAVEL_BIN:-}" ]; then
+  sim_bin="$CHRONAVEL_BIN/chronavel-sim" tools="$CHRONAVEL_BIN"
+else
+  "$root/scripts/install-deps.sh"
+  TARGETS="chronavel-sim utctime-source chronavel-cmd eventlog-monitor" "$root/scripts/build.sh"
+  sim_bin="$build_dir/src/sim/chronavel-sim" tools="$build_dir/tools"
+fi
+config="${CHRONAVEL_CONFIG_DIR:-$root/config}"
 
 tmp=$(mktemp -d -t chronavel-demo.XXXXXX)
 sim_log="$tmp/simulator.log" events="$tmp/events.jsonl" src_log="$tmp/source.log"
@@ -137,8 +144,8 @@ set_param() {  # file tag value
 }
 domain=$((100 + $$ % 100))
 top="$tmp/Chronavel.xml" conn="$tmp/Connections.xml"
-cp "$root/config/Chronavel.xml" "$top"; cp "$root/config/Connections.xml" "$conn"
-for p in "Connections=$conn" "IODevices=$root/config/IODevices.xml" Debug=TRUE PARAM_1=FALSE "PARAM_9=$settle"; do
+cp "$config/Chronavel.xml" "$top"; cp "$config/Connections.xml" "$conn"
+for p in "Connections=$conn" "IODevices=$config/IODevices.xml" Debug=TRUE PARAM_1=FALSE "PARAM_9=$settle"; do
   set_param "$top" "${p%%=*}" "${p#*=}"
 done
 # Back-fill: a monitor that joins late still gets the start-up events.

@@ -66,6 +66,7 @@ note_shm() {
 }
 
 # Idempotent: at the end, and on failure or Ctrl-C.
+# shellcheck disable=SC2317  # called from the traps
 cleanup() {
   touch "$stop_flag" 2>/dev/null || true
   [ ! -e "$tmp/command.pid" ] || kill -TERM "$(<"$tmp/command.pid")" 2>/dev/null || true
@@ -78,6 +79,7 @@ cleanup() {
   mkdir -p "$out"; rm -f "$out"/*; cp "$tmp"/*.log "$tmp"/*.csv "$tmp"/*.txt "$tmp"/*.jsonl "$out"/ 2>/dev/null || true
   rm -rf "$tmp"
 }
+# shellcheck disable=SC2317  # called from the trap
 on_exit() { local rc=$?; trap '' INT TERM; cleanup; exit "$rc"; }
 trap on_exit EXIT
 trap 'echo " interrupted: stopping" >&2; exit 130' INT

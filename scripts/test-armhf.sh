@@ -181,6 +181,7 @@ for bits in $time_bits; do
     export CHRONAVEL_CHRONYD
   fi
   # A private /dev/shm, loopback with multicast.
+  # shellcheck disable=SC2016  # expanded by the inner shell
   unshare --ipc --net --mount --propagation private -- bash -c '
     set -e
     ip link set lo up multicast on

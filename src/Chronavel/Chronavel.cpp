@@ -395,8 +395,12 @@ void Chronavel::Framework_Disconnect(Value& code) {
     code = FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 
+std::string ChronavelProduct::identity(const std::string& serverName) {
+    return "//aspn://Zelmar/" + serverName + ":" + kBuildTime + "/";
+}
+
 std::string Chronavel::identityText() const {
-    return "//aspn://Zelmar/" + m_serverName + ":" + ChronavelProduct::kBuildTime + "/";
+    return ChronavelProduct::identity(m_serverName);
 }
 
 std::string Chronavel::productText() const {

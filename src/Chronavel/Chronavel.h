@@ -149,6 +149,8 @@ constexpr const char* kPartNumber = "CHV-TS-0100-A";
 constexpr const char* kNotice = "  Chronavel time server - UTC, NTP and PTP time for the board.";
 // ISO 8601 UTC, from the build (SOURCE_DATE_EPOCH when set).
 extern const char* const kBuildTime;
+// The identity event's text: the server's name and build time.
+std::string identity(const std::string& serverName);
 }  // namespace ChronavelProduct
 
 // Reads "System" and "Configuration" of an opened system set.
