@@ -22,6 +22,7 @@
 #include "FACE/QV_Config_Helpers.h"
 #include "FACE/QV_Devmem.h"
 #include "FACE/TSS_Attributes.h"
+#include "FACE/TSS_Security.h"
 #include "FACE/TSS_Topics.h"
 
 namespace {
@@ -149,6 +150,8 @@ public:
         }
         return set->GetLineNum();
     }
+
+    bool has(const char* set) const { return findSet(set) != nullptr; }
 
     const std::string& path() const { return m_path; }
 
@@ -285,8 +288,20 @@ void checkConnections(CheckedFile& file, std::ostream& out) {
             out << "\n";
         }
     }
-    // DDS Security: the check of the connections file's optional security
-    // set belongs here, reading file.config() and reporting with file.add().
+    // The optional security set: its files are checked as the server checks
+    // them before it makes its participant; each problem names its file.
+    if (file.has(FACE::TSS::Security::kSetName) && file.open(FACE::TSS::Security::kSetName, handle)) {
+        FACE::TSS::Security::Files files;
+        bool read = false;
+        file.capture([&] { read = FACE::TSS::Security::ReadFiles(file.config(), handle, files); });
+        if (read) {
+            for (const FACE::TSS::Security::Problem& problem : FACE::TSS::Security::Check(files)) {
+                file.add(file.lineOf(""), problem.line());
+            }
+            out << "  DDS security: identity " << files.identityCertificate << ", permissions "
+                << files.permissions << ", governance " << files.governance << "\n";
+        }
+    }
 
     for (const char* topic : {"EventLog", "Command", "Response", "UTCTime"}) {
         if (!file.open(topic, handle)) {

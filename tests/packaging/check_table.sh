@@ -48,6 +48,7 @@ number out of range|Connections.xml|s/<DomainId>0</<DomainId>233</|<DomainId>|WA
 number out of range (unbounded in the server)|Chronavel.xml|s/<PRI>0</<PRI>300</|<PRI>|PRI "300" is not a number from 0 to 99
 unknown transport|Connections.xml|s/<UseTransport>UDP</<UseTransport>UDPv6</|<UseTransport>|unknown transport "UDPv6" (SHM, UDP, TCP_Client or TCP_Server)
 unknown type|Connections.xml|s/>UTCTimePubSubType</>UtcTimePubSubType</|>UTCTimePubSubType<|unknown PubSubType "UtcTimePubSubType"
+security file missing|Connections.xml|s#</DDS>#</DDS><Security><Name>Security</Name><Parameters><IdentityCA>pki/ca.pem</IdentityCA><IdentityCertificate>pki/server.pem</IdentityCertificate><PrivateKey>pki/server.key</PrivateKey><PermissionsCA>pki/ca.pem</PermissionsCA><Governance>pki/governance.p7s</Governance><Permissions>pki/permissions.p7s</Permissions></Parameters></Security>#|</DDS>|DDS security: pki/ca.pem: cannot be read (No such file or directory)
 missing set|IODevices.xml|s/>PtpClock_Interface</>PtpClockInterface</|^<QV_Configurations|no configuration set named PtpClock_Interface
 TABLE
 
