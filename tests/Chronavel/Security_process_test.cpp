@@ -4,9 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "boardkit/Board.h"
 #include "boardkit/ChildProcess.h"

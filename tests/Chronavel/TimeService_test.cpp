@@ -58,9 +58,7 @@ TEST(TimeServiceReports, SourceLinesAndStepsArePinned) {
 }
 
 TEST(TimeServiceInit, LinksOpensThePpsAndIgnoresASecondInitialization) {
-    TimeServiceRig::Settings settings;
-    settings.debug = 1;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(2, 1, 1));
     EXPECT_THAT(rig.initialize(), ElementsAre(linked(1)));
     EXPECT_EQ(textOf(linked(1)) + "\n", rig.out);
     EXPECT_THAT(rig.host.takeCalls(), ElementsAre("open /dev/pps0", "time_pps_create 100", "time_pps_getcap 100",
@@ -89,10 +87,7 @@ TEST(TimeServiceInit, LinksOpensThePpsAndIgnoresASecondInitialization) {
 }
 
 TEST(TimeServiceInit, NoUsableSegmentLeavesTheClockUnlinkedAndEveryFeedSaysSo) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    settings.quiet = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0, 0));
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
         rig.board.ntp.failNext(boardkit::NtpSegmentsGuard::key(unit), unit % 2 == 0 ? "shmget" : "shmat", EINVAL);
     }
@@ -136,9 +131,7 @@ TEST(TimeServiceQualification, SettlesAfterMoreThanNConsecutiveGoodMessages) {
         {"a whole second of nanoseconds resets", 1, {good, {1e9, 1e-16}, good, good}, 4},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = row.required;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(row.required));
         rig.initialize();
         int settledAt = 0;
         for (size_t i = 0; i < row.messages.size(); ++i) {
@@ -159,10 +152,7 @@ TEST(TimeServiceQualification, SettlesAfterMoreThanNConsecutiveGoodMessages) {
 // Debug on, N = 1. Stopped, messages are only echoed; started again, the
 // service relinks without stacking attachments and keeps its count.
 TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
-    TimeServiceRig::Settings settings;
-    settings.required = 1;
-    settings.debug = 1;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(1, 1, 1));
     rig.initialize();
     EXPECT_THAT(rig.send(rig.second(0)), ElementsAre(status("Chronavel : PPS offset from UTC 50 ns"),
                                                      status("Chronavel : PPS within threshold, first count")));
@@ -201,9 +191,7 @@ TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
 // The whole bring-up, not quiet: N + 1 messages to settle, then 48 steps,
 // each with its host calls, FPGA writes, reports, echoes and NTP samples.
 TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
-    TimeServiceRig::Settings settings;  // N = 2
-    settings.quiet = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(2, 0));
     rig.initialize();
     rig.host.takeCalls();
     rig.fpgaWrites();
@@ -290,7 +278,7 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
         const char* name;
         Msg message;
         uint64_t ticks;
-        const char* settimeofday;  // null: refused with the report
+        const char* settimeofday = nullptr;  // null: refused with the report
         std::string report = kInvalidTime;
     } rows[] = {
         {"18 leap seconds at 00:00:18 GPS", gpsMessage(utc, 50), ticks, "1700000000.250000"},
@@ -306,19 +294,18 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
         {"after January 2038", gpsMessage(2208988800, 50), ticks, sizeof(time_t) == 8 ? "2208988800.250000" : nullptr},
         {"no leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 0), ticks, "1700000000.250000"},
         {"255 leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 255), ticks, "1700000000.250000"},
-        {"GPS and UTC fields 256 s apart", gpsMessage(utc, 50, 1e-16, 1000, 0, 256), ticks, nullptr},
-        {"UTC fields ahead of GPS", gpsMessage(utc, 50, 1e-16, 1000, 0, -1), ticks, nullptr},
-        {"NaN tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(std::nan("")); }), ticks, nullptr},
-        {"a second of tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(1e9); }), ticks, nullptr},
-        {"negative week", spoilt([](Msg& m) { m.gps_week(-1); }), ticks, nullptr},
-        {"negative time of week", spoilt([](Msg& m) { m.gps_tow_sec(-1); }), ticks, nullptr},
-        {"time of week past the week", spoilt([](Msg& m) { m.gps_tow_sec(604800); }), ticks, nullptr},
-        {"negative UTC seconds of day", spoilt([](Msg& m) { m.utc_tod_sec(-1); }), ticks, nullptr},
-        {"UTC seconds past the day", spoilt([](Msg& m) { m.utc_tod_sec(86401); }), ticks, nullptr},
-        {"negative validity nanoseconds", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(-1); }), ticks,
-         nullptr},
-        {"validity nanoseconds of a second",
-         spoilt([](Msg& m) { m.header().timestamp_valid().nsec(1000000000); }), ticks, nullptr},
+        {"GPS and UTC fields 256 s apart", gpsMessage(utc, 50, 1e-16, 1000, 0, 256), ticks},
+        {"UTC fields ahead of GPS", gpsMessage(utc, 50, 1e-16, 1000, 0, -1), ticks},
+        {"NaN tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(std::nan("")); }), ticks},
+        {"a second of tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(1e9); }), ticks},
+        {"negative week", spoilt([](Msg& m) { m.gps_week(-1); }), ticks},
+        {"negative time of week", spoilt([](Msg& m) { m.gps_tow_sec(-1); }), ticks},
+        {"time of week past the week", spoilt([](Msg& m) { m.gps_tow_sec(604800); }), ticks},
+        {"negative UTC seconds of day", spoilt([](Msg& m) { m.utc_tod_sec(-1); }), ticks},
+        {"UTC seconds past the day", spoilt([](Msg& m) { m.utc_tod_sec(86401); }), ticks},
+        {"negative validity nanoseconds", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(-1); }), ticks},
+        {"validity nanoseconds of a second", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(1000000000); }),
+         ticks},
         {"validity in the FPGA's future", spoilt([](Msg& m) { m.header().timestamp_valid().sec(1001); }), ticks,
          nullptr, kStaleValidity},
         {"validity six seconds ago", spoilt([](Msg& m) { m.header().timestamp_valid().sec(994); }), ticks, nullptr,
@@ -327,9 +314,7 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
          ticks, nullptr, kStaleValidity},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = 0;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(0));
         rig.initialize();
         rig.host.takeCalls();
         rig.board.setFpgaTicks(row.ticks);
@@ -362,10 +347,7 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
         {"an edge at the start of time", {7, 8}, {0, INT64_MIN}, {true, false}},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = 0;
-        settings.quiet = 0;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(0, 0));
         rig.initialize();
         const int next = rig.runUntilStep(22);
         const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
@@ -392,9 +374,7 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
 // Past the clock step too, a stamp of another time base steers nothing;
 // nanoseconds that round up carry into the sample's second.
 TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
     const int next = rig.runUntilStep(22);
     const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
@@ -413,9 +393,7 @@ TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
 // Once the bring-up is over, a second costs a fetch and a shared-memory
 // write: nothing on the heap.
 TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
     const int next = rig.runUntilStep(48);
     std::vector<aspn2_msgs::idl::UTCTime> messages;
@@ -479,8 +457,7 @@ void arm(boardkit::ScriptedHost& host, const std::vector<Fault>& faults) {
 // opened), both daemons stopped, and every descriptor closed.
 void run(const Row& row) {
     SCOPED_TRACE(row.name);
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
+    TimeServiceRig::Settings settings = TimeServiceRig::with(0);
     settings.phcDevice = row.phc;
     settings.utc2tai = row.utc2tai;
     TimeServiceRig rig(settings);
@@ -635,9 +612,7 @@ TEST(TimeServiceDaemons, StopServiceGoesOnUnlessPidofSaysNotRunning) {
         {"pidof not found", {127 << 8, 0}, true, {}},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.quiet = 0;  // chatty: every report is echoed too
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(2, 0));
         const std::string* commands[] = {&pidof, &term, &kill};
         Lines expectedCommands;
         std::string out;
