@@ -24,18 +24,14 @@ struct Param {
 
 // The server set's parameters in reading order, with valid values.
 std::vector<Param> serverParams() {
-    return {{83, "Connections", "Connections file", "conn.xml"},
-            {84, "IODevices", "Devices file", "io.xml"},
-            {85, "Debug", "debug flag", "FALSE"},
-            {86, "PRI", "process priority", "0"},
-            {87, "CPU", "CPU value", "0"},
-            {88, "PARAM_1", "doQuietNTP setting", "true"},
+    return {{83, "Connections", "Connections file", "conn.xml"}, {84, "IODevices", "Devices file", "io.xml"},
+            {85, "Debug", "debug flag", "FALSE"},                 {86, "PRI", "process priority", "0"},
+            {87, "CPU", "CPU value", "0"},                        {88, "PARAM_1", "doQuietNTP setting", "true"},
             {89, "PARAM_2", "UTCTime source server ID", "0x60"},
             {90, "PARAM_3", "NTP_Interrupt_Enable_Register", "-3"},
             {91, "PARAM_4", "NTP_Interrupt_Pulse_Select_Register", "7"},
             {92, "PARAM_5", "NTP_Interrupt_Pulse_Selection", "0xFFFFFFFF"},
-            {93, "PARAM_6", "PHC_Device", "/dev/ptp1"},
-            {94, "PARAM_7", "Utc2Tai_Offset", "37.5"},
+            {93, "PARAM_6", "PHC_Device", "/dev/ptp1"},           {94, "PARAM_7", "Utc2Tai_Offset", "37.5"},
             {95, "PARAM_8", "ppsSettledErrorThreshold", "250.5"},
             {96, "PARAM_9", "ppsCountRequiredWithinThreshold", "12"}};
 }

@@ -1,6 +1,5 @@
-// The time service controller on a scripted board: start-up, PPS
-// qualification, the discipline schedule, and every host call and daemon
-// command failing in turn.
+// The time service controller on a scripted board: start-up, PPS qualification,
+// the discipline schedule, and every host call and daemon command failing in turn.
 #include "Chronavel/TimeServiceController.h"
 
 #include <gmock/gmock.h>
@@ -149,8 +148,8 @@ TEST(TimeServiceQualification, SettlesAfterMoreThanNConsecutiveGoodMessages) {
     }
 }
 
-// Debug on, N = 1. Stopped, messages are only echoed; started again, the
-// service relinks without stacking attachments and keeps its count.
+// Debug on, N = 1. Stopped, messages are only echoed; started again, the service relinks
+// without stacking attachments and keeps its count.
 TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
     TimeServiceRig rig(TimeServiceRig::with(1, 1, 1));
     rig.initialize();
@@ -188,8 +187,8 @@ TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
     EXPECT_THAT(rig.actions(), ElementsAre(HasSubstr("settimeofday")));
 }
 
-// The whole bring-up, not quiet: N + 1 messages to settle, then 48 steps,
-// each with its host calls, FPGA writes, reports, echoes and NTP samples.
+// The whole bring-up, not quiet: N + 1 messages to settle, then 48 steps, each with its host
+// calls, FPGA writes, reports, echoes and NTP samples.
 TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
     TimeServiceRig rig(TimeServiceRig::with(2, 0));
     rig.initialize();
@@ -222,8 +221,7 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
         }
     }
 
-    // What each action of the schedule does, at the message that runs its
-    // step (three settle the PPS first).
+    // What each action of the schedule does, at the message that runs its step (three settle the PPS first).
     const std::string phcClock = std::to_string(platform::phcClockId(101));
     const std::map<std::string, Lines> actions = {
         {"move-clock", {"settimeofday 1700000002.250000", "echoed " + kClockMoved}},
@@ -262,8 +260,8 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
     EXPECT_EQ(expected, seen);
 }
 
-// One message on a settled service (N = 0): the clock is set from it, or
-// the message cannot describe a right time and is refused at no step's cost.
+// One message on a settled service (N = 0): the clock is set from it, or the message cannot
+// describe a right time and is refused at no step's cost.
 TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
     using Msg = aspn2_msgs::idl::UTCTime;
     const int64_t tps = FpgaFace::TICKS_PER_SECOND;
@@ -371,8 +369,8 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
     }
 }
 
-// Past the clock step too, a stamp of another time base steers nothing;
-// nanoseconds that round up carry into the sample's second.
+// Past the clock step too, a stamp of another time base steers nothing; nanoseconds that
+// round up carry into the sample's second.
 TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
     TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
@@ -390,8 +388,7 @@ TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
     EXPECT_EQ(0u, shm.clockTimeStampNSec);
 }
 
-// Once the bring-up is over, a second costs a fetch and a shared-memory
-// write: nothing on the heap.
+// Once the bring-up is over, a second costs a fetch and a shared-memory write: nothing on the heap.
 TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
     TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
@@ -416,9 +413,8 @@ TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
 
 namespace {
 
-// What one row scripts: the next calls named `call` fail with these errnos
-// in turn (0: that one succeeds); for "system <command>", the command exits
-// with these statuses (the last one repeats).
+// What one row scripts: the next calls named `call` fail with these errnos in turn (0: that
+// one succeeds); for "system <command>", the command exits with these statuses (the last repeats).
 struct Fault {
     std::string call;
     std::vector<int> values;
@@ -451,20 +447,17 @@ void arm(boardkit::ScriptedHost& host, const std::vector<Fault>& faults) {
     }
 }
 
-// The whole life of the service, quiet, with the row's faults where it
-// says: one message a step whatever failed, each fault echoed, NTP fed by
-// the last message (every second says the PPS is missing when it never
-// opened), both daemons stopped, and every descriptor closed.
+// The whole life of the service, quiet, with the row's faults where it says: one message a step
+// whatever failed, each fault echoed, NTP fed by the last message (every second says the PPS is
+// missing when it never opened), both daemons stopped, and every descriptor closed.
 void run(const Row& row) {
     SCOPED_TRACE(row.name);
     TimeServiceRig::Settings settings = TimeServiceRig::with(0);
     settings.phcDevice = row.phc;
     settings.utc2tai = row.utc2tai;
     TimeServiceRig rig(settings);
-    Lines events;
-    Lines calls;
-    std::string err;
-    std::string out;
+    Lines events, calls;
+    std::string err, out;
     if (row.armedAt == kStartUp) {
         arm(rig.host, row.faults);
         events = rig.initialize();
@@ -541,8 +534,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
     const Row rows[] = {
         // Step 0: the system clock.
         {"settimeofday", {{"settimeofday", {EPERM}}}, 0, {clockMoveFailed(EPERM)}, ""},
-        // Step 30: the PHC, opened, probed, set to TAI (truncated toward zero)
-        // from the system clock, closed.
+        // Step 30: the PHC, opened, probed, set to TAI (truncated toward zero) from the system clock, closed.
         {"CLOCK_REALTIME in any letter case", {}, 30,
          {StartsWith(phcSet(1700000037) + "0 nSecs or Tue Nov 14 22:13:57 2023\n in TAI time")}, "",
          "Clock_RealTime", 37.0, {"clock_gettime 0", "clock_settime 0 1700000037.000000000"}},
@@ -557,8 +549,8 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
         {"system clock_gettime", {{"clock_gettime", {0, EFAULT}}}, 30, {phcSetFailed("Bad address")}, ""},
         {"PHC clock_settime", {{"clock_settime", {EPERM}}}, 30, {phcSetFailed("Operation not permitted")}, ""},
         {"a failing close after the set", {{"close", {EBADF}}}, 30, {StartsWith(phcSet(1700000037))}, ""},
-        // Start-up: /dev/pps0 and its RFC 2783 set-up. Without it the
-        // schedule runs and every feed says the PPS is missing.
+        // Start-up: /dev/pps0 and its RFC 2783 set-up. Without it the schedule runs and every feed
+        // says the PPS is missing.
         {"pps open", {{"open", {ENOENT}}}, kStartUp, {linked(1), kNoPpsDevice},
          "unable to open device \"/dev/pps0\" (No such file or directory)\n"},
         {"time_pps_create", {{"time_pps_create", {EINVAL}}}, kStartUp, {linked(1), kNoPpsDevice},
@@ -569,8 +561,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
          "cannot get parameters (Bad file descriptor)\n"},
         {"time_pps_setparams and a failing close", {{"time_pps_setparams", {EPERM}}, {"close", {EBADF}}}, kStartUp,
          {linked(1), kNoPpsDevice}, "cannot set parameters (Operation not permitted)\n"},
-        // Every second from step 22: the PPS edge for the NTP sample; a
-        // signal is retried.
+        // Every second from step 22: the PPS edge for the NTP sample; a signal is retried.
         {"fetch EINTR thrice", {{"time_pps_fetch", {EINTR, EINTR, EINTR}}}, 25, {}, signalled + signalled + signalled},
         {"fetch EINTR then EBADF", {{"time_pps_fetch", {EINTR, EBADF}}}, 25, {kNoPpsTimestamp},
          signalled + fetchBadFd},
@@ -591,8 +582,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
     }
 }
 
-// pidof decides: only "exit 1" means nothing of that name runs; then a
-// polite kill, then a forced one.
+// pidof decides: only "exit 1" means nothing of that name runs; then a polite kill, then a forced one.
 TEST(TimeServiceDaemons, StopServiceGoesOnUnlessPidofSaysNotRunning) {
     const std::string pidof = "pidof ptp4l > /dev/null";
     const std::string term = "kill $(pidof ptp4l)";
