@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ASPN/HealthReporter.h"
@@ -17,7 +12,6 @@
 #include "boardkit/Board.h"
 
 namespace RC = FACE::RETURN_CODE_TYPE;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -30,18 +24,14 @@ struct Param {
 
 // The server set's parameters in reading order, with valid values.
 std::vector<Param> serverParams() {
-    return {{83, "Connections", "Connections file", "conn.xml"},
-            {84, "IODevices", "Devices file", "io.xml"},
-            {85, "Debug", "debug flag", "FALSE"},
-            {86, "PRI", "process priority", "0"},
-            {87, "CPU", "CPU value", "0"},
-            {88, "PARAM_1", "doQuietNTP setting", "true"},
+    return {{83, "Connections", "Connections file", "conn.xml"}, {84, "IODevices", "Devices file", "io.xml"},
+            {85, "Debug", "debug flag", "FALSE"},                 {86, "PRI", "process priority", "0"},
+            {87, "CPU", "CPU value", "0"},                        {88, "PARAM_1", "doQuietNTP setting", "true"},
             {89, "PARAM_2", "UTCTime source server ID", "0x60"},
             {90, "PARAM_3", "NTP_Interrupt_Enable_Register", "-3"},
             {91, "PARAM_4", "NTP_Interrupt_Pulse_Select_Register", "7"},
             {92, "PARAM_5", "NTP_Interrupt_Pulse_Selection", "0xFFFFFFFF"},
-            {93, "PARAM_6", "PHC_Device", "/dev/ptp1"},
-            {94, "PARAM_7", "Utc2Tai_Offset", "37.5"},
+            {93, "PARAM_6", "PHC_Device", "/dev/ptp1"},           {94, "PARAM_7", "Utc2Tai_Offset", "37.5"},
             {95, "PARAM_8", "ppsSettledErrorThreshold", "250.5"},
             {96, "PARAM_9", "ppsCountRequiredWithinThreshold", "12"}};
 }
@@ -60,8 +50,7 @@ std::string document(const std::vector<Param>& server, bool withSystemSet = true
     return xml;
 }
 
-std::vector<Param> with(std::vector<Param> params, const std::string& key,
-                        const std::string& value) {
+std::vector<Param> with(std::vector<Param> params, const std::string& key, const std::string& value) {
     for (Param& p : params) {
         if (p.key == key) {
             p.value = value;
@@ -82,12 +71,6 @@ Outcome configure(Chronavel& server, const std::string& xml) {
     testing::internal::CaptureStdout();
     server.Configure(path.c_str(), code);
     return {code, testing::internal::GetCapturedStdout()};
-}
-
-std::string failureLine(const Param& p) {
-    return "Chronavel (" + std::to_string(p.number) +
-           ") GetConfigParameters : error or could not find setting, " + p.key + " (" +
-           p.description + ") in configuration file!\n";
 }
 
 }  // namespace
@@ -155,11 +138,11 @@ TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
         const Outcome result = configure(server, document(params));
         const Param& gone = all[missing];
         EXPECT_EQ(result.code, RC::INVALID_CONFIG) << gone.key;
-        EXPECT_EQ(result.out, "WARNING - Parameter " + gone.key + " not found\n" +
-                                  failureLine(gone));
+        EXPECT_EQ(result.out, "WARNING - Parameter " + gone.key + " not found\nChronavel (" +
+                                  std::to_string(gone.number) + ") GetConfigParameters : error or could not find " +
+                                  "setting, " + gone.key + " (" + gone.description + ") in configuration file!\n");
         // The last parameter is still read unless it is the missing one.
-        EXPECT_EQ(server.timeService().ppsCountRequiredWithinThreshold,
-                  gone.key == "PARAM_9" ? 0u : 12u);
+        EXPECT_EQ(server.timeService().ppsCountRequiredWithinThreshold, gone.key == "PARAM_9" ? 0u : 12u);
     }
     Chronavel empty;
     const Outcome result = configure(empty, document(with(serverParams(), "PARAM_6", "")));
@@ -169,8 +152,7 @@ TEST(Configure, EachMissingParameterGivesItsOwnLineAndReadingGoesOn) {
 
 TEST(Configure, MissingSystemSetReadsNoServerParameters) {
     Chronavel server;
-    const Outcome result =
-        configure(server, document(with(serverParams(), "Debug", "TRUE"), false));
+    const Outcome result = configure(server, document(with(serverParams(), "Debug", "TRUE"), false));
     EXPECT_EQ(result.code, RC::INVALID_CONFIG);
     EXPECT_EQ(result.out, "");
     EXPECT_FALSE(server.debug());

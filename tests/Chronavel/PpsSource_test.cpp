@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "boardkit/ScriptedHost.h"
 
@@ -12,10 +12,7 @@ using boardkit::ScriptedHost;
 
 namespace {
 
-struct Opened {
-    int handle;
-    std::string diagnostics;
-};
+using Opened = std::pair<int, std::string>;  // the handle, the diagnostics
 
 Opened openOn(platform::TimeHost& host, const char* path) {
     testing::internal::CaptureStderr();
@@ -30,20 +27,15 @@ Opened openOn(platform::TimeHost& host, const char* path) {
 TEST(PpsSource, ArmsAssertCaptureAndZeroesTheOffsetOnlyWhereSupported) {
     ScriptedHost clearOnly;
     clearOnly.ppsCapabilities = PPS_CAPTURECLEAR | PPS_OFFSETASSERT;
-    const Opened refused = openOn(clearOnly, "/dev/pps0");
-    EXPECT_EQ(-1, refused.handle);
-    EXPECT_EQ("cannot CAPTUREASSERT\n", refused.diagnostics);
+    EXPECT_EQ(Opened(-1, "cannot CAPTUREASSERT\n"), openOn(clearOnly, "/dev/pps0"));
     EXPECT_EQ("close 100", clearOnly.calls().back());
 
     for (const bool offsetCapable : {true, false}) {
         ScriptedHost host;
         host.ppsCapabilities = PPS_CAPTUREASSERT | (offsetCapable ? PPS_OFFSETASSERT : 0);
-        const Opened opened = openOn(host, "/dev/pps0");
-        EXPECT_EQ(ScriptedHost::kFirstFd, opened.handle);
-        EXPECT_EQ("", opened.diagnostics);
+        EXPECT_EQ(Opened(ScriptedHost::kFirstFd, ""), openOn(host, "/dev/pps0"));
         const pps_params_t params = host.lastParams();
-        EXPECT_EQ(PPS_TSFMT_TSPEC | PPS_CAPTUREASSERT | (offsetCapable ? PPS_OFFSETASSERT : 0),
-                  params.mode);
+        EXPECT_EQ(PPS_TSFMT_TSPEC | PPS_CAPTUREASSERT | (offsetCapable ? PPS_OFFSETASSERT : 0), params.mode);
         EXPECT_EQ(offsetCapable ? 0 : 7, params.assert_off_tu.tspec.tv_nsec);
         EXPECT_EQ(PPS_API_VERS, params.api_version);
     }
@@ -53,14 +45,10 @@ TEST(PpsSource, ArmsAssertCaptureAndZeroesTheOffsetOnlyWhereSupported) {
 // PPS source prints.
 TEST(PpsSource, LinuxHostRefusesMissingAndNonPpsDevices) {
     platform::TimeHost& host = platform::linuxTimeHost();
-    Opened opened = openOn(host, "/nonexistent/pps0");
-    EXPECT_EQ(-1, opened.handle);
-    EXPECT_EQ("unable to open device \"/nonexistent/pps0\" (No such file or directory)\n",
-              opened.diagnostics);
-    opened = openOn(host, "/dev/null");
-    EXPECT_EQ(-1, opened.handle);
-    EXPECT_EQ("cannot create a PPS source from device \"/dev/null\" (Operation not supported)\n",
-              opened.diagnostics);
+    EXPECT_EQ(Opened(-1, "unable to open device \"/nonexistent/pps0\" (No such file or directory)\n"),
+              openOn(host, "/nonexistent/pps0"));
+    EXPECT_EQ(Opened(-1, "cannot create a PPS source from device \"/dev/null\" (Operation not supported)\n"),
+              openOn(host, "/dev/null"));
 
     timespec edge{};
     pps_seq_t sequence = 0;

@@ -15,18 +15,15 @@
 using namespace std::chrono_literals;
 using boardkit::ChildProcess;
 
-namespace {
-
-bool exitedWith(int status, int code) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code; }
-bool killedBy(int status, int signal) { return status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == signal; }
-
-}  // namespace
+static bool killedBy(int status, int signal) {
+    return status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == signal;
+}
 
 TEST(ProcessDriver, WrongArgumentCountPrintsUsage) {
     for (const std::vector<std::string>& argv : {std::vector<std::string>{DRIVER_PROBE_PATH},
                                                  std::vector<std::string>{DRIVER_PROBE_PATH, "a.xml", "b.xml"}}) {
         ChildProcess child(argv);
-        EXPECT_TRUE(exitedWith(child.wait(20s), 1));
+        EXPECT_EQ(1, child.exitCode(20s));
         EXPECT_EQ(child.output(), std::string("Usage: ") + DRIVER_PROBE_PATH + " <top-level-config-file> \n");
     }
 }
@@ -41,7 +38,7 @@ TEST(ProcessDriver, SignalStopsTheWaitAndTheLastOneIsReported) {
     ASSERT_TRUE(child.waitForOutput("stopping at", 20s)) << child.output();
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s) << "the stop waited for more than the poll";
     child.signal(SIGTERM);
-    EXPECT_TRUE(exitedWith(child.wait(20s), 0));
+    EXPECT_EQ(0, child.exitCode(20s));
     EXPECT_TRUE(std::regex_search(child.output(), std::regex("Signaled to terminate!\nstopping at [0-9]+\n"
                                                              "Signaled to terminate!\ndisconnect\nfinalize\n"
                                                              "!!!!!! .* has exited. Signal: 15\n$")))
@@ -84,7 +81,7 @@ TEST(ChronavelProcess, AFailedStartUpStepEndsTheProcessWithItsLine) {
     std::string text = boardkit::readFile(good);
     text.erase(text.find("<PARAM_4>"), text.find("</PARAM_4>") + 10 - text.find("<PARAM_4>"));
     ChildProcess missing({CHRONAVEL_PATH, board.dir.write("missing.xml", text)});
-    EXPECT_TRUE(exitedWith(missing.wait(30s), 2)) << missing.output();
+    EXPECT_EQ(2, missing.exitCode(30s)) << missing.output();
     EXPECT_TRUE(std::regex_search(missing.output(),
                                  std::regex("WARNING - Parameter PARAM_4 not found\n"
                                             "Chronavel \\(91\\) GetConfigParameters : error or could not find setting, "
@@ -97,7 +94,7 @@ TEST(ChronavelProcess, AFailedStartUpStepEndsTheProcessWithItsLine) {
         GTEST_SKIP() << "/dev/mem exists here; the server must not map the host's physical memory";
     }
     ChildProcess chronavel({CHRONAVEL_PATH, good});
-    EXPECT_TRUE(exitedWith(chronavel.wait(30s), 2)) << chronavel.output();
+    EXPECT_EQ(2, chronavel.exitCode(30s)) << chronavel.output();
     EXPECT_EQ("Chronavel - Success all is well with tss\n"
               "FPGA.cpp[171]:INVALID_MODE FpgaFace() FAILED to read FPGA number of UARTs\n",
               chronavel.output());

@@ -19,8 +19,7 @@ inline std::string fault(int line, const std::string& text) {
 // The text of a "type:text" event, without its type and source line.
 inline std::string textOf(const std::string& event) {
     const size_t source = event.find("]:");
-    return event.rfind("3:", 0) == 0 && source != std::string::npos ? event.substr(source + 2)
-                                                                    : event.substr(2);
+    return event.rfind("3:", 0) == 0 && source != std::string::npos ? event.substr(source + 2) : event.substr(2);
 }
 
 inline std::string linked(int ok) { return status(kSays + "Zelmar NTP ntpshm_link_activate: " + std::to_string(ok)); }
@@ -66,11 +65,9 @@ inline std::string notRunning(const std::string& program) {
 }
 
 inline std::string pmc(const std::string& utcOffset) {
-    return "pmc -u -b 0 \"set GRANDMASTER_SETTINGS_NP clockClass 248 clockAccuracy 0x21 "
-           "offsetScaledLogVariance 0xffff currentUtcOffset " +
-           utcOffset +
-           " leap61 0 leap59 0 currentUtcOffsetValid 1 ptpTimescale 1 timeTraceable 1 "
-           "frequencyTraceable 1 timeSource 0x20\"";
+    return "pmc -u -b 0 \"set GRANDMASTER_SETTINGS_NP clockClass 248 clockAccuracy 0x21 offsetScaledLogVariance "
+           "0xffff currentUtcOffset " + utcOffset + " leap61 0 leap59 0 currentUtcOffsetValid 1 ptpTimescale 1 "
+           "timeTraceable 1 frequencyTraceable 1 timeSource 0x20\"";
 }
 
 }  // namespace reports

@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>

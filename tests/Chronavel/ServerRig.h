@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 

@@ -67,12 +67,9 @@ TEST(ServerStorm, CommandsAreAnsweredDuringAStepAndZeroizeAndShutdownWaitForIt) 
     rig.send(rig.command("BITSERVER_PING", 900000));
     rig.send(rig.command("SYSTEM_MODE_SELECT_SIMULATION", 900001));
     const auto answered = [&](int32_t id) {
-        for (const auto& reply : rig.replies.deliveries()) {
-            if (reply.message.command_identifier() == id) {
-                return true;
-            }
-        }
-        return false;
+        const auto replies = rig.replies.deliveries();
+        return std::any_of(replies.begin(), replies.end(),
+                           [&](const auto& reply) { return reply.message.command_identifier() == id; });
     };
     EXPECT_TRUE(tsstest::WaitUntil([&] { return answered(900000) && answered(900001); }, 60s))
         << "commands wait behind the step";

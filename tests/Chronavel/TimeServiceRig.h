@@ -27,6 +27,14 @@ public:
         std::string phcDevice = "/dev/ptp0";
         double utc2tai = 37.0;
     };
+    // Quiet 0 echoes every report.
+    static Settings with(uint32_t required, int quiet = 1, int debug = 0) {
+        Settings s;
+        s.required = required;
+        s.quiet = quiet;
+        s.debug = debug;
+        return s;
+    }
 
     static constexpr int64_t kUtcBase = boardkit::ScriptedBoard::kUtcBase;
 

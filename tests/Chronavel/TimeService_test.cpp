@@ -1,6 +1,5 @@
-// The time service controller on a scripted board: start-up, PPS
-// qualification, the discipline schedule, and every host call and daemon
-// command failing in turn.
+// The time service controller on a scripted board: start-up, PPS qualification,
+// the discipline schedule, and every host call and daemon command failing in turn.
 #include "Chronavel/TimeServiceController.h"
 
 #include <gmock/gmock.h>
@@ -58,9 +57,7 @@ TEST(TimeServiceReports, SourceLinesAndStepsArePinned) {
 }
 
 TEST(TimeServiceInit, LinksOpensThePpsAndIgnoresASecondInitialization) {
-    TimeServiceRig::Settings settings;
-    settings.debug = 1;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(2, 1, 1));
     EXPECT_THAT(rig.initialize(), ElementsAre(linked(1)));
     EXPECT_EQ(textOf(linked(1)) + "\n", rig.out);
     EXPECT_THAT(rig.host.takeCalls(), ElementsAre("open /dev/pps0", "time_pps_create 100", "time_pps_getcap 100",
@@ -89,10 +86,7 @@ TEST(TimeServiceInit, LinksOpensThePpsAndIgnoresASecondInitialization) {
 }
 
 TEST(TimeServiceInit, NoUsableSegmentLeavesTheClockUnlinkedAndEveryFeedSaysSo) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    settings.quiet = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0, 0));
     for (int unit = 0; unit < NTPSHM_UNITS; ++unit) {
         rig.board.ntp.failNext(boardkit::NtpSegmentsGuard::key(unit), unit % 2 == 0 ? "shmget" : "shmat", EINVAL);
     }
@@ -136,9 +130,7 @@ TEST(TimeServiceQualification, SettlesAfterMoreThanNConsecutiveGoodMessages) {
         {"a whole second of nanoseconds resets", 1, {good, {1e9, 1e-16}, good, good}, 4},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = row.required;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(row.required));
         rig.initialize();
         int settledAt = 0;
         for (size_t i = 0; i < row.messages.size(); ++i) {
@@ -156,13 +148,10 @@ TEST(TimeServiceQualification, SettlesAfterMoreThanNConsecutiveGoodMessages) {
     }
 }
 
-// Debug on, N = 1. Stopped, messages are only echoed; started again, the
-// service relinks without stacking attachments and keeps its count.
+// Debug on, N = 1. Stopped, messages are only echoed; started again, the service relinks
+// without stacking attachments and keeps its count.
 TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
-    TimeServiceRig::Settings settings;
-    settings.required = 1;
-    settings.debug = 1;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(1, 1, 1));
     rig.initialize();
     EXPECT_THAT(rig.send(rig.second(0)), ElementsAre(status("Chronavel : PPS offset from UTC 50 ns"),
                                                      status("Chronavel : PPS within threshold, first count")));
@@ -198,12 +187,10 @@ TEST(TimeServiceQualification, DebugReportsEachTurnAndARestartKeepsTheCount) {
     EXPECT_THAT(rig.actions(), ElementsAre(HasSubstr("settimeofday")));
 }
 
-// The whole bring-up, not quiet: N + 1 messages to settle, then 48 steps,
-// each with its host calls, FPGA writes, reports, echoes and NTP samples.
+// The whole bring-up, not quiet: N + 1 messages to settle, then 48 steps, each with its host
+// calls, FPGA writes, reports, echoes and NTP samples.
 TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
-    TimeServiceRig::Settings settings;  // N = 2
-    settings.quiet = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(2, 0));
     rig.initialize();
     rig.host.takeCalls();
     rig.fpgaWrites();
@@ -234,8 +221,7 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
         }
     }
 
-    // What each action of the schedule does, at the message that runs its
-    // step (three settle the PPS first).
+    // What each action of the schedule does, at the message that runs its step (three settle the PPS first).
     const std::string phcClock = std::to_string(platform::phcClockId(101));
     const std::map<std::string, Lines> actions = {
         {"move-clock", {"settimeofday 1700000002.250000", "echoed " + kClockMoved}},
@@ -274,8 +260,8 @@ TEST(TimeServiceSchedule, EveryStepRunsOnceAtItsMessage) {
     EXPECT_EQ(expected, seen);
 }
 
-// One message on a settled service (N = 0): the clock is set from it, or
-// the message cannot describe a right time and is refused at no step's cost.
+// One message on a settled service (N = 0): the clock is set from it, or the message cannot
+// describe a right time and is refused at no step's cost.
 TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
     using Msg = aspn2_msgs::idl::UTCTime;
     const int64_t tps = FpgaFace::TICKS_PER_SECOND;
@@ -290,7 +276,7 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
         const char* name;
         Msg message;
         uint64_t ticks;
-        const char* settimeofday;  // null: refused with the report
+        const char* settimeofday = nullptr;  // null: refused with the report
         std::string report = kInvalidTime;
     } rows[] = {
         {"18 leap seconds at 00:00:18 GPS", gpsMessage(utc, 50), ticks, "1700000000.250000"},
@@ -306,19 +292,18 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
         {"after January 2038", gpsMessage(2208988800, 50), ticks, sizeof(time_t) == 8 ? "2208988800.250000" : nullptr},
         {"no leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 0), ticks, "1700000000.250000"},
         {"255 leap seconds", gpsMessage(utc, 50, 1e-16, 1000, 0, 255), ticks, "1700000000.250000"},
-        {"GPS and UTC fields 256 s apart", gpsMessage(utc, 50, 1e-16, 1000, 0, 256), ticks, nullptr},
-        {"UTC fields ahead of GPS", gpsMessage(utc, 50, 1e-16, 1000, 0, -1), ticks, nullptr},
-        {"NaN tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(std::nan("")); }), ticks, nullptr},
-        {"a second of tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(1e9); }), ticks, nullptr},
-        {"negative week", spoilt([](Msg& m) { m.gps_week(-1); }), ticks, nullptr},
-        {"negative time of week", spoilt([](Msg& m) { m.gps_tow_sec(-1); }), ticks, nullptr},
-        {"time of week past the week", spoilt([](Msg& m) { m.gps_tow_sec(604800); }), ticks, nullptr},
-        {"negative UTC seconds of day", spoilt([](Msg& m) { m.utc_tod_sec(-1); }), ticks, nullptr},
-        {"UTC seconds past the day", spoilt([](Msg& m) { m.utc_tod_sec(86401); }), ticks, nullptr},
-        {"negative validity nanoseconds", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(-1); }), ticks,
-         nullptr},
-        {"validity nanoseconds of a second",
-         spoilt([](Msg& m) { m.header().timestamp_valid().nsec(1000000000); }), ticks, nullptr},
+        {"GPS and UTC fields 256 s apart", gpsMessage(utc, 50, 1e-16, 1000, 0, 256), ticks},
+        {"UTC fields ahead of GPS", gpsMessage(utc, 50, 1e-16, 1000, 0, -1), ticks},
+        {"NaN tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(std::nan("")); }), ticks},
+        {"a second of tow nanoseconds", spoilt([](Msg& m) { m.gps_tow_nsec(1e9); }), ticks},
+        {"negative week", spoilt([](Msg& m) { m.gps_week(-1); }), ticks},
+        {"negative time of week", spoilt([](Msg& m) { m.gps_tow_sec(-1); }), ticks},
+        {"time of week past the week", spoilt([](Msg& m) { m.gps_tow_sec(604800); }), ticks},
+        {"negative UTC seconds of day", spoilt([](Msg& m) { m.utc_tod_sec(-1); }), ticks},
+        {"UTC seconds past the day", spoilt([](Msg& m) { m.utc_tod_sec(86401); }), ticks},
+        {"negative validity nanoseconds", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(-1); }), ticks},
+        {"validity nanoseconds of a second", spoilt([](Msg& m) { m.header().timestamp_valid().nsec(1000000000); }),
+         ticks},
         {"validity in the FPGA's future", spoilt([](Msg& m) { m.header().timestamp_valid().sec(1001); }), ticks,
          nullptr, kStaleValidity},
         {"validity six seconds ago", spoilt([](Msg& m) { m.header().timestamp_valid().sec(994); }), ticks, nullptr,
@@ -327,9 +312,7 @@ TEST(TimeServiceSchedule, ClockMoveFromOneMessageOrItsRefusal) {
          ticks, nullptr, kStaleValidity},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = 0;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(0));
         rig.initialize();
         rig.host.takeCalls();
         rig.board.setFpgaTicks(row.ticks);
@@ -362,10 +345,7 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
         {"an edge at the start of time", {7, 8}, {0, INT64_MIN}, {true, false}},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.required = 0;
-        settings.quiet = 0;
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(0, 0));
         rig.initialize();
         const int next = rig.runUntilStep(22);
         const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
@@ -389,12 +369,10 @@ TEST(TimeServiceFeed, AnEdgeIsFedOnceAndOnlyWithTheMessageOfItsOwnSecond) {
     }
 }
 
-// Past the clock step too, a stamp of another time base steers nothing;
-// nanoseconds that round up carry into the sample's second.
+// Past the clock step too, a stamp of another time base steers nothing; nanoseconds that
+// round up carry into the sample's second.
 TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
     const int next = rig.runUntilStep(22);
     const shmTime& shm = *rig.controller->getNtpSession().shm_clock;
@@ -410,12 +388,9 @@ TEST(TimeServiceFeed, AStaleTimeOfValidityIsRefusedAndRoundedNanosecondsCarry) {
     EXPECT_EQ(0u, shm.clockTimeStampNSec);
 }
 
-// Once the bring-up is over, a second costs a fetch and a shared-memory
-// write: nothing on the heap.
+// Once the bring-up is over, a second costs a fetch and a shared-memory write: nothing on the heap.
 TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
-    TimeServiceRig rig(settings);
+    TimeServiceRig rig(TimeServiceRig::with(0));
     rig.initialize();
     const int next = rig.runUntilStep(48);
     std::vector<aspn2_msgs::idl::UTCTime> messages;
@@ -438,9 +413,8 @@ TEST(TimeServiceFeed, SteadyStateAllocatesNothing) {
 
 namespace {
 
-// What one row scripts: the next calls named `call` fail with these errnos
-// in turn (0: that one succeeds); for "system <command>", the command exits
-// with these statuses (the last one repeats).
+// What one row scripts: the next calls named `call` fail with these errnos in turn (0: that
+// one succeeds); for "system <command>", the command exits with these statuses (the last repeats).
 struct Fault {
     std::string call;
     std::vector<int> values;
@@ -473,21 +447,17 @@ void arm(boardkit::ScriptedHost& host, const std::vector<Fault>& faults) {
     }
 }
 
-// The whole life of the service, quiet, with the row's faults where it
-// says: one message a step whatever failed, each fault echoed, NTP fed by
-// the last message (every second says the PPS is missing when it never
-// opened), both daemons stopped, and every descriptor closed.
+// The whole life of the service, quiet, with the row's faults where it says: one message a step
+// whatever failed, each fault echoed, NTP fed by the last message (every second says the PPS is
+// missing when it never opened), both daemons stopped, and every descriptor closed.
 void run(const Row& row) {
     SCOPED_TRACE(row.name);
-    TimeServiceRig::Settings settings;
-    settings.required = 0;
+    TimeServiceRig::Settings settings = TimeServiceRig::with(0);
     settings.phcDevice = row.phc;
     settings.utc2tai = row.utc2tai;
     TimeServiceRig rig(settings);
-    Lines events;
-    Lines calls;
-    std::string err;
-    std::string out;
+    Lines events, calls;
+    std::string err, out;
     if (row.armedAt == kStartUp) {
         arm(rig.host, row.faults);
         events = rig.initialize();
@@ -564,8 +534,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
     const Row rows[] = {
         // Step 0: the system clock.
         {"settimeofday", {{"settimeofday", {EPERM}}}, 0, {clockMoveFailed(EPERM)}, ""},
-        // Step 30: the PHC, opened, probed, set to TAI (truncated toward zero)
-        // from the system clock, closed.
+        // Step 30: the PHC, opened, probed, set to TAI (truncated toward zero) from the system clock, closed.
         {"CLOCK_REALTIME in any letter case", {}, 30,
          {StartsWith(phcSet(1700000037) + "0 nSecs or Tue Nov 14 22:13:57 2023\n in TAI time")}, "",
          "Clock_RealTime", 37.0, {"clock_gettime 0", "clock_settime 0 1700000037.000000000"}},
@@ -580,8 +549,8 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
         {"system clock_gettime", {{"clock_gettime", {0, EFAULT}}}, 30, {phcSetFailed("Bad address")}, ""},
         {"PHC clock_settime", {{"clock_settime", {EPERM}}}, 30, {phcSetFailed("Operation not permitted")}, ""},
         {"a failing close after the set", {{"close", {EBADF}}}, 30, {StartsWith(phcSet(1700000037))}, ""},
-        // Start-up: /dev/pps0 and its RFC 2783 set-up. Without it the
-        // schedule runs and every feed says the PPS is missing.
+        // Start-up: /dev/pps0 and its RFC 2783 set-up. Without it the schedule runs and every feed
+        // says the PPS is missing.
         {"pps open", {{"open", {ENOENT}}}, kStartUp, {linked(1), kNoPpsDevice},
          "unable to open device \"/dev/pps0\" (No such file or directory)\n"},
         {"time_pps_create", {{"time_pps_create", {EINVAL}}}, kStartUp, {linked(1), kNoPpsDevice},
@@ -592,8 +561,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
          "cannot get parameters (Bad file descriptor)\n"},
         {"time_pps_setparams and a failing close", {{"time_pps_setparams", {EPERM}}, {"close", {EBADF}}}, kStartUp,
          {linked(1), kNoPpsDevice}, "cannot set parameters (Operation not permitted)\n"},
-        // Every second from step 22: the PPS edge for the NTP sample; a
-        // signal is retried.
+        // Every second from step 22: the PPS edge for the NTP sample; a signal is retried.
         {"fetch EINTR thrice", {{"time_pps_fetch", {EINTR, EINTR, EINTR}}}, 25, {}, signalled + signalled + signalled},
         {"fetch EINTR then EBADF", {{"time_pps_fetch", {EINTR, EBADF}}}, 25, {kNoPpsTimestamp},
          signalled + fetchBadFd},
@@ -614,8 +582,7 @@ TEST(TimeServiceFaults, EachHostCallOrDaemonCommandFailingIsReportedAndTheSchedu
     }
 }
 
-// pidof decides: only "exit 1" means nothing of that name runs; then a
-// polite kill, then a forced one.
+// pidof decides: only "exit 1" means nothing of that name runs; then a polite kill, then a forced one.
 TEST(TimeServiceDaemons, StopServiceGoesOnUnlessPidofSaysNotRunning) {
     const std::string pidof = "pidof ptp4l > /dev/null";
     const std::string term = "kill $(pidof ptp4l)";
@@ -635,9 +602,7 @@ TEST(TimeServiceDaemons, StopServiceGoesOnUnlessPidofSaysNotRunning) {
         {"pidof not found", {127 << 8, 0}, true, {}},
     };
     for (const auto& row : rows) {
-        TimeServiceRig::Settings settings;
-        settings.quiet = 0;  // chatty: every report is echoed too
-        TimeServiceRig rig(settings);
+        TimeServiceRig rig(TimeServiceRig::with(2, 0));
         const std::string* commands[] = {&pidof, &term, &kill};
         Lines expectedCommands;
         std::string out;

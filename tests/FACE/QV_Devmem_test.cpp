@@ -56,7 +56,6 @@ protected:
 
 }  // namespace
 
-// Where the window lies inside its page, the accesses below show.
 TEST_F(Devmem, MappingsCoverWholePagesAroundTheWindow) {
     EXPECT_EQ(2u, MemoryMap(0x1000, 0x1000, image.imagePath()).pageCount());  // ending on a page boundary too
     // 0x10 + 0xFFFFFFF0 wraps to 0 in 32 bits: a one-page mapping for a 4 GiB window.

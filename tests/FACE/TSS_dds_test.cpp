@@ -25,7 +25,6 @@ std::string With(const char* transport, std::string FastRtps::*field, const char
 
 int64_t RealtimeNs() { return std::chrono::system_clock::now().time_since_epoch() / std::chrono::nanoseconds(1); }
 
-// The connections of the shipped file, with the participant's settings replaced.
 std::string Shipped(const FastRtps& f) {
     std::string document = boardkit::readFile(CHRONAVEL_SOURCE_DIR "/config/Connections.xml");
     const std::size_t begin = document.find("<DDS>");

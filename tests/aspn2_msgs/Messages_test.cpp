@@ -118,7 +118,6 @@ void fill(T& value, uint32_t& n) {
 template <class T>
 T filled(uint32_t n, T value = T()) { fill(value, n); return value; }
 
-// Into a buffer of exactly the size the type's size provider asks for.
 template <class T>
 Bytes encode(T sample) {
     TopicType<T> type;

@@ -15,7 +15,6 @@ namespace block = boardkit::fpgablock;
 using Log = std::vector<std::string>;
 
 namespace {
-// The text InitFpga failed with, or "" when it started. Stopped either way.
 std::string initFailure(const std::shared_ptr<FACE::IOSS::Devmem::IO_Service>& service) {
     std::string failure;
     try {
