@@ -29,24 +29,9 @@ using R = TimeServiceController;
 using namespace reports;
 typedef std::vector<std::string> Lines;
 
-// Operators find faults and steps by these numbers: they change only on purpose.
-TEST(TimeServiceReports, SourceLinesAndStepsArePinned) {
-    const std::map<int, int> pinned = {
-        {R::kInitializeIgnored, 231}, {R::kInitializeWithCurrentSettingsIgnored, 254}, {R::kLinkActivated, 274},
-        {R::kNoPpsDevice, 282},       {R::kClockMoved, 305},        {R::kClockMoveFailed, 311},
-        {R::kPpsOffset, 346},         {R::kPpsFirstCount, 356},     {R::kPpsSettled, 369},
-        {R::kPpsBrokeThreshold, 379}, {R::kInvalidTime, 395},       {R::kStaleTimeOfValidity, 398},
-        {R::kNoPpsTimestamp, 440},    {R::kNoShmClock, 447},        {R::kInterruptEnabled, 493},
-        {R::kNtpAlreadyRunning, 505}, {R::kNtpStartFailed, 519},    {R::kNtpStarted, 527},
-        {R::kNtpPriorityRaised, 543}, {R::kPhcOpenFailed, 567},     {R::kPhcSetFailed, 586},
-        {R::kPhcSet, 595},            {R::kPpsSlaveEnabled, 623},   {R::kPtpAlreadyRunning, 637},
-        {R::kPtpStartFailed, 651},    {R::kPtpStarted, 659},        {R::kNtpStopFailed, 724},
-        {R::kSigtermFailed, 760},     {R::kSigkillFailed, 773},     {R::kNotRunningText, 783},
-        {R::kNotRunning, 784},
-    };
-    for (const auto& [line, number] : pinned) {
-        EXPECT_EQ(number, line);
-    }
+// Operators find steps by these names and numbers: they change only on purpose.
+// (The faults' source positions are pinned by the table of events.)
+TEST(TimeServiceReports, StepsArePinned) {
     std::string schedule;
     for (const auto& entry : R::kSchedule) {
         schedule += std::to_string(entry.first) + (entry.last == entry.first ? " " : "+ ") + entry.name + ", ";
