@@ -12,7 +12,9 @@
 # clang, lld, cmake, the ARM objdump that dpkg-shlibdeps reads the armhf
 # programs with) are installed only if apt would neither remove nor upgrade
 # a package for them. Needs root: the tree, binfmt_misc, namespaces.
-
+#
+# The tests Packages.* make the armhf Debian packages of each build and
+# install them on the tree (tests/packaging/packages.sh).
 #
 # The suite runs in private IPC, network and mount namespaces: its NTP
 # segments, DDS traffic and /dev/shm are its own. Programs that the tests
