@@ -44,6 +44,12 @@ if(CHRONAVEL_ARMHF_SYSROOT)
   set(CMAKE_CXX_COMPILER clang++)
   set(CMAKE_C_COMPILER_TARGET arm-linux-gnueabihf)
   set(CMAKE_CXX_COMPILER_TARGET arm-linux-gnueabihf)
+  # The tree's gcc by its /usr/lib path: found through /lib (a link to
+  # usr/lib), its headers' ".../lib/gcc/arm-linux-gnueabihf/12/../../../../include"
+  # folds, in CMake's dependency files, to a directory outside the tree, and
+  # every make after the first (cpack's, for one) rebuilt everything.
+  set(CMAKE_C_COMPILER_EXTERNAL_TOOLCHAIN "${CHRONAVEL_ARMHF_SYSROOT}/usr")
+  set(CMAKE_CXX_COMPILER_EXTERNAL_TOOLCHAIN "${CHRONAVEL_ARMHF_SYSROOT}/usr")
   # Debian armhf's baseline, which its gcc has built in and clang has not.
   string(APPEND _armhf_flags " -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard -mthumb")
   foreach(_kind EXE SHARED MODULE)

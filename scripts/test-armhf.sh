@@ -9,8 +9,12 @@
 # and lld cross-compile against it, and qemu-arm 10 is unpacked from
 # bookworm-backports into the same cache rather than installed (Debian 12's
 # qemu 7.2 cannot run Fast DDS over UDP). Missing host tools (mmdebstrap,
-# clang, lld, cmake) are installed only if apt would neither remove nor
-# upgrade a package for them. Needs root: the tree, binfmt_misc, namespaces.
+# clang, lld, cmake, the ARM objdump that dpkg-shlibdeps reads the armhf
+# programs with) are installed only if apt would neither remove nor upgrade
+# a package for them. Needs root: the tree, binfmt_misc, namespaces.
+#
+# The tests Packages.* make the armhf Debian packages of each build and
+# install them on the tree (tests/packaging/packages.sh).
 #
 # The suite runs in private IPC, network and mount namespaces: its NTP
 # segments, DDS traffic and /dev/shm are its own. Programs that the tests
@@ -62,7 +66,8 @@ t_start=$(now)
 # ---- host tools ----
 need=()
 for tool in mmdebstrap:mmdebstrap clang:clang ld.lld:lld cmake:cmake make:make \
-            pkg-config:pkg-config unshare:util-linux ip:iproute2; do
+            pkg-config:pkg-config unshare:util-linux ip:iproute2 \
+            arm-linux-gnueabihf-objdump:binutils-arm-linux-gnueabihf; do
   command -v "${tool%%:*}" >/dev/null || need+=("${tool#*:}")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -102,20 +107,41 @@ qemu_version=$("$qemu" --version | sed -n '1s/.*version \([0-9.]*\).*/\1/p')
 echo "test-armhf: $qemu, qemu $qemu_version ($(took "$t0"))"
 
 # ---- the armhf tree ----
+# The tree's dpkg database, for dpkg-shlibdeps (the packages' Depends): it
+# asks dpkg-query which package holds a library, then reads that package's
+# shlibs and symbols files. The merged-usr hook's dpkg starts it; the
+# packages mmdebstrap unpacked join it from their .deb files, "unpacked" as
+# no maintainer script ran.
+dpkg_database() {  # tree
+  local db="$1/var/lib/dpkg" deb ctl name
+  ctl=$(mktemp -d)
+  for deb in "$1"/var/cache/apt/archives/*.deb; do
+    rm -rf "$ctl" && mkdir "$ctl" && dpkg-deb -e "$deb" "$ctl"
+    name=$(sed -n 's/^Package: //p' "$ctl/control")
+    ! grep -qx 'Multi-Arch: same' "$ctl/control" || name+=":$(sed -n 's/^Architecture: //p' "$ctl/control")"
+    { sed '/^Package:/a Status: install ok unpacked' "$ctl/control"; echo; } >>"$db/status"
+    dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); sub(/\/$/, "", $6); print ($6 == "" ? "/." : $6) }' \
+      >"$db/info/$name.list"
+    for f in shlibs symbols; do [ ! -f "$ctl/$f" ] || cp "$ctl/$f" "$db/info/$name.$f"; done
+  done
+  rm -rf "$ctl" "$1"/var/cache/apt/archives/*.deb
+}
+
 # Merged /usr as on a real bookworm system; chrony for its chronyd; libc-bin
 # for the loader cache, without which the host's cache is read instead.
 packages=libc-bin,libc6-dev,libstdc++-12-dev,libgcc-12-dev,libfastrtps-dev,libfastcdr-dev
 packages+=,libtinyxml2-dev,libgtest-dev,libgmock-dev,pps-tools,chrony,libssl-dev
 tree="$cache/armhf-$suite"
-stamp="$suite $packages"
+stamp="$suite $packages, dpkg database"
 t0=$(now)
 if [ "$(cat "$tree/.chronavel-tree" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$tree" "$tree.new"
   mkdir -p "$cache"
-  mmdebstrap --quiet --variant=extract --arch=armhf --include="$packages" \
+  mmdebstrap --quiet --variant=extract --arch=armhf --include="$packages" --skip=cleanup/apt/cache \
     --setup-hook=/usr/share/mmdebstrap/hooks/merged-usr/setup00.sh \
     "$suite" "$tree.new" "$mirror" || cannot "mmdebstrap could not make the armhf tree from $mirror"
   "$qemu" "$tree.new/sbin/ldconfig" -r "$tree.new"
+  dpkg_database "$tree.new"
   # Debian's Fast CDR and Fast DDS name their libraries by absolute path;
   # in the tree they sit under its root.
   sed -i "s|\"/usr|\"$tree/usr|g" \

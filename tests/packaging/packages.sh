@@ -5,14 +5,24 @@
 # throw-away root, where chronavel-check passes on the installed example
 # configuration and names the installed server's build, systemd accepts the
 # unit, and the simulator's demo runs from the installed files.
-#   packages.sh BUILD-DIR SOURCE-DIR [PREFIX]
-# This machine's architecture; prefix /usr unless given (/opt/quorvane: the
+#   packages.sh BUILD-DIR SOURCE-DIR [PREFIX [SYSROOT]]
+# The build's architecture; prefix /usr unless given (/opt/quorvane: the
 # board's layout). Installed into a private view of / (overlays in a mount
 # namespace of its own).
+# SYSROOT: the armhf tree of scripts/test-armhf.sh, for a cross build. Its
+# dpkg database names the packages of the libraries the programs link, for
+# dpkg-shlibdeps; in a mount namespace of this script's own, the tree's
+# libraries sit at their real path, where that database has them. The
+# installed programs run under qemu (test-armhf.sh's binfmt_misc entry) on
+# the tree with the packages unpacked over it.
 set -euo pipefail
-build=$1 src=$2 prefix=${3:-/usr}
+build=$1 src=$2 prefix=${3:-/usr} sysroot=${4:-}
+if [ -n "$sysroot" ] && [ "${PACKAGES_NAMESPACE:-}" != "$$" ]; then
+  PACKAGES_NAMESPACE=$$ exec unshare --mount --propagation private bash "$0" "$@"
+fi
 export LC_ALL=C
-arch=$(dpkg --print-architecture)
+arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+[ -n "$arch" ] || arch=$(dpkg --print-architecture)
 conf=/etc/chronavel
 [[ "$prefix" != /opt/* ]] || conf=$prefix/config/chronavel
 out="$build/packages/${prefix//\//_}"
@@ -21,6 +31,17 @@ trap 'rm -rf "$tmp"' EXIT
 fails=0
 fail() { echo "FAIL $*"; fails=$((fails + 1)); }
 
+if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+  # dpkg-shlibdeps then reads the binaries with arm-linux-gnueabihf-objdump.
+  export DEB_HOST_ARCH=$arch
+fi
+if [ -n "$sysroot" ]; then
+  export DPKG_ADMINDIR="$sysroot/var/lib/dpkg"
+  multiarch=$(dpkg-architecture -a "$arch" -q DEB_HOST_MULTIARCH 2>/dev/null)
+  mkdir -p "$tmp/lib/$multiarch"
+  mount -t overlay overlay -o "lowerdir=$tmp/lib:/usr/lib" /usr/lib
+  mount --bind "$sysroot/usr/lib/$multiarch" "/usr/lib/$multiarch"
+fi
 rm -rf "$out"
 (cd "$build" && cpack -G DEB -B "$out" -D CPACK_PACKAGING_INSTALL_PREFIX="$prefix" >"$tmp/cpack.log" 2>&1) ||
   { cat "$tmp/cpack.log"; echo "FAIL cpack"; exit 1; }
@@ -126,7 +147,7 @@ installed_checks() {  # bin-dir (as seen from here)
 if [ -L /lib ] && [ -d "$root/lib" ]; then cp -a "$root/lib/." "$root/usr/lib/"; rm -rf "${root:?}/lib"; fi
 top=${prefix#/}; top=${top%%/*}
 export -f installed_checks fail
-export conf src tmp prefix top
+export conf src tmp prefix top sysroot
 # shellcheck disable=SC2016  # expanded by the inner shell
 unshare --mount --propagation private bash -c '
   set -uo pipefail
@@ -135,6 +156,11 @@ unshare --mount --propagation private bash -c '
     [ -d "/$d" ] || mount -t tmpfs tmpfs "/$d"
     mount -t overlay overlay -o "lowerdir=$tmp/root/$d:/$d" "/$d" || exit 1
   done
+  if [ -n "$sysroot" ]; then
+    mkdir "$tmp/armroot"
+    mount -t overlay overlay -o "lowerdir=$tmp/root:$sysroot" "$tmp/armroot" || exit 1
+    export QEMU_LD_PREFIX="$tmp/armroot"
+  fi
   if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify --man=no /lib/systemd/system/chronavel.service || fail "systemd-analyze verify"
   else
