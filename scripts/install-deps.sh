@@ -12,8 +12,9 @@ PACKAGES=(
   pps-tools iproute2
   cyclonedds-dev cyclonedds-tools
   clang libclang-rt-dev
-  # The packages' and scripts' checks: lintian, shellcheck, systemd-analyze.
-  lintian shellcheck systemd
+  # Making the packages and checking them and the scripts: dpkg-shlibdeps,
+  # lintian, shellcheck, systemd-analyze.
+  dpkg-dev lintian shellcheck systemd
   # What chronyd links; chrony itself is unpacked privately (fetch-chronyd.sh).
   libcap2 libedit2 libgnutls30 libnettle8 libseccomp2
 )
