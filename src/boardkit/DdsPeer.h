@@ -185,7 +185,9 @@ RC::Value Send(FACE::TSS::TypedTS<T>& typed, CONNECTION_ID_TYPE id, const T& mes
 
 // A participant of the rest of the platform, on its own DDS participant,
 // with the server's four connections: it publishes UTCTime and commands,
-// and reads replies and the EventLog.
+// and reads replies and the EventLog. Under DDS Security, a transport that
+// its grant does not permit is left out (null), and sending on it is
+// NOT_AVAILABLE.
 struct PlatformPeer {
     PlatformPeer(const std::string& name, const std::string& document)
         : peer(name, document),
@@ -193,10 +195,9 @@ struct PlatformPeer {
           commandOut(peer.connect("Command")),
           responseIn(peer.connect("Response")),
           eventLogIn(peer.connect("EventLog")),
-          utcTime(Typed<aspn2_msgs::idl::UTCTime>(peer, utcOut)),
-          commands(Typed<aspn2_msgs::idl::CommandResponse>(peer, commandOut, responseIn,
-                                                                  replies.callback())),
-          eventLogs(Typed<aspn2_msgs::idl::EventLog>(peer, -1, eventLogIn, events.callback())) {}
+          utcTime(permitted<aspn2_msgs::idl::UTCTime>(utcOut)),
+          commands(permitted<aspn2_msgs::idl::CommandResponse>(commandOut, responseIn, replies.callback())),
+          eventLogs(permitted<aspn2_msgs::idl::EventLog>(-1, eventLogIn, events.callback())) {}
 
     // The readers must not call into the collectors once gone.
     ~PlatformPeer() {
@@ -225,10 +226,14 @@ struct PlatformPeer {
         c.command_response(text);
         return c;
     }
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) { return Send(*utcTime, utcOut, m); }
-    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::CommandResponse& c) {
-        return Send(*commands, commandOut, c);
+    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::UTCTime& m) {
+        return utcTime ? Send(*utcTime, utcOut, m) : RC::NOT_AVAILABLE;
     }
+    FACE::RETURN_CODE_TYPE::Value send(const aspn2_msgs::idl::CommandResponse& c) {
+        return commands ? Send(*commands, commandOut, c) : RC::NOT_AVAILABLE;
+    }
+    // Whether this peer's writer on the connection has found a reader.
+    bool writerMatched(FACE::TSS::CONNECTION_ID_TYPE id) { return At(*peer.tss, id).publisherListener()->matched() > 0; }
 
     // The reply to a ping sent now, or "" after the time-out.
     std::string ping(int32_t identifier) {
@@ -255,6 +260,16 @@ struct PlatformPeer {
             }
             return false;
         });
+    }
+
+    template <typename T>
+    TypedPtr<T> permitted(FACE::TSS::CONNECTION_ID_TYPE writer, FACE::TSS::CONNECTION_ID_TYPE reader = -1,
+                          const FACE::TSS::Read_Callback<T>& callback = nullptr) {
+        try {
+            return Typed<T>(peer, writer, reader, callback);
+        } catch (const std::runtime_error&) {
+            return nullptr;
+        }
     }
 
     Service peer;

@@ -14,8 +14,6 @@
 using testsupport::ServerRig;
 namespace RC = FACE::RETURN_CODE_TYPE;
 namespace States = FACE::LCM::Quorvane::RequestedState;
-using aspn2_msgs::idl::CommandResponse;
-using aspn2_msgs::idl::UTCTime;
 using namespace std::chrono_literals;
 
 namespace {
@@ -36,46 +34,9 @@ struct Pki {
     }
 };
 
-// A participant of one identity that writes commands and time and reads
-// replies where its grant lets it (a null endpoint where not).
-struct Peer {
-    template <typename T>
-    static boardkit::TypedPtr<T> typed(boardkit::Service& s, FACE::TSS::CONNECTION_ID_TYPE out,
-                                       FACE::TSS::CONNECTION_ID_TYPE in = -1,
-                                       const FACE::TSS::Read_Callback<T>& callback = nullptr) {
-        try {
-            return boardkit::Typed<T>(s, out, in, callback);
-        } catch (const std::runtime_error&) {
-            return nullptr;
-        }
-    }
-    explicit Peer(const boardkit::FastRtps& dds)
-        : service("peer", ServerRig::withBackFill(dds).document()),
-          commandOut(service.connect("Command")),
-          utcOut(service.connect("UTCTime")),
-          commands(typed<CommandResponse>(service, commandOut)),
-          times(typed<UTCTime>(service, utcOut)),
-          responseIn(service.connect("Response")),
-          responses(typed<CommandResponse>(service, -1, responseIn, replies.callback())) {}
-    ~Peer() {
-        RC::Value code;
-        service.tss->Unregister_Callback(responseIn, code);
-    }
-
-    RC::Value send(const UTCTime& m) { return boardkit::Send(*times, utcOut, m); }
-    RC::Value send(const CommandResponse& c) { return boardkit::Send(*commands, commandOut, c); }
-    int32_t matched(FACE::TSS::CONNECTION_ID_TYPE id) {
-        return boardkit::At(*service.tss, id).publisherListener()->matched();
-    }
-
-    boardkit::Collector<CommandResponse> replies;  // outlives the participant that fills it
-    boardkit::Service service;
-    FACE::TSS::CONNECTION_ID_TYPE commandOut;
-    FACE::TSS::CONNECTION_ID_TYPE utcOut;
-    boardkit::TypedPtr<CommandResponse> commands;
-    boardkit::TypedPtr<UTCTime> times;
-    FACE::TSS::CONNECTION_ID_TYPE responseIn;
-    boardkit::TypedPtr<CommandResponse> responses;
+// A participant of one identity, on the platform's connections.
+struct Peer : boardkit::PlatformPeer {
+    explicit Peer(const boardkit::FastRtps& dds) : PlatformPeer("peer", ServerRig::withBackFill(dds).document()) {}
 };
 
 }  // namespace
@@ -97,9 +58,9 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     // (roll-out) governance leaves UTCTime unprotected does make the writer:
     // the server's side has to refuse it.
     Peer lax(platform.dds("console", "governance-rollout.p7s"));
-    EXPECT_EQ(nullptr, console.times);
+    EXPECT_EQ(nullptr, console.utcTime);
     EXPECT_EQ(nullptr, source.commands);
-    ASSERT_TRUE(outsider.commands && console.commands && source.times && lax.times);
+    ASSERT_TRUE(outsider.commands && console.commands && source.utcTime && lax.utcTime);
 
     // What the outsiders send would stop the daemons, answer, or count
     // towards the PPS settling (and step the clock early).
@@ -114,7 +75,7 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     lax.send(rig.second(0));
 
     ASSERT_TRUE(boardkit::WaitUntil(
-        [&] { return console.matched(console.commandOut) > 0 && source.matched(source.utcOut) > 0; }));
+        [&] { return console.writerMatched(console.commandOut) && source.writerMatched(source.utcOut); }));
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(rig.feed(source, i)) << "second " << i;
     }
@@ -130,9 +91,9 @@ TEST(SecuredServer, FollowsOnlyCertifiedPeersWithTheirGrant) {
     EXPECT_EQ("Chronavel", console.replies.deliveries()[0].message.command_response());
     EXPECT_TRUE(rig.replies.deliveries().empty());
     EXPECT_TRUE(outsider.replies.deliveries().empty());
-    EXPECT_EQ(0, outsider.matched(outsider.commandOut));
-    EXPECT_EQ(0, lax.matched(lax.utcOut));
-    EXPECT_EQ(0, boardkit::At(*rig.peer.tss, rig.commandOut).publisherListener()->matched());
+    EXPECT_FALSE(outsider.writerMatched(outsider.commandOut));
+    EXPECT_FALSE(lax.writerMatched(lax.utcOut));
+    EXPECT_FALSE(rig.writerMatched(rig.commandOut));
     EXPECT_TRUE(rig.server.timeService().isInitialized());
     EXPECT_THAT(rig.host.commands(), testing::Not(testing::Contains(testing::HasSubstr("kill"))));
 }
