@@ -2,6 +2,7 @@
 # The libFuzzer targets of fuzz/: installs what is missing, builds them with
 # clang (ASan + UBSan, warnings as errors) in their own build directory, and
 #   scripts/fuzz.sh --ci                 runs each briefly on its corpus (ctest -L fuzz), as CI does
+#   scripts/fuzz.sh --build              only builds them (CI builds while other stages run)
 #   scripts/fuzz.sh [SECONDS] [TARGET..] runs each for SECONDS (default 600), one after another
 # A long run grows a working corpus in $BUILD_DIR/fuzz-corpus/<target>
 # (seeded from fuzz/corpus/<target>) and puts any crash input in
@@ -16,16 +17,19 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build-fuzz}"
 targets_all=(fuzz_cdr fuzz_config fuzz_command fuzz_utctime)
 
-ci=false
+ci=false build_only=false
 seconds=600
 if [ "${1:-}" = "--ci" ]; then
   ci=true
+  shift
+elif [ "${1:-}" = "--build" ]; then
+  build_only=true
   shift
 elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
 elif [ -n "${1:-}" ] && [[ " ${targets_all[*]} " != *" $1 "* ]]; then
-  echo "usage: scripts/fuzz.sh --ci | scripts/fuzz.sh [SECONDS] [TARGET...]" >&2
+  echo "usage: scripts/fuzz.sh --ci | --build | [SECONDS] [TARGET...]" >&2
   exit 1
 fi
 targets=("${targets_all[@]}")
@@ -40,6 +44,7 @@ if [ ! -f "$build_dir/CMakeCache.txt" ]; then
 fi
 CC=clang CXX=clang++ BUILD_DIR="$build_dir" CMAKE_ARGS="$cmake_args" TARGETS=fuzz_targets \
   "$root/scripts/build.sh"
+! $build_only || exit 0
 
 if $ci; then
   cd "$build_dir"

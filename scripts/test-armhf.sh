@@ -34,7 +34,10 @@
 #   CMAKE_ARGS   extra arguments for cmake
 #
 # With --prepare as the first argument it only makes the tree and fetches
-# qemu (what comes from the network), so that CI can do that while it builds.
+# qemu (what comes from the network), so that CI can do that while it builds;
+# with --build it also builds, without testing, so that CI can build while
+# other stages test. A build is configured again only when its settings
+# change: configuring restamps the build time, and every program relinks.
 #
 # Exit status: 0 all passed, 1 a build or test failed, 3 this machine cannot
 # host the run (no Debian mirror, no binfmt_misc, no namespaces), said why.
@@ -53,9 +56,9 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=ARMHF_CACHE,QEMU_ARM,BUILD_DIR,TIME_BITS,CMAKE_ARGS "$0" "$@"
 fi
 export DEBIAN_FRONTEND=noninteractive LC_ALL=C
-prepare_only=false
-if [ "${1:-}" = "--prepare" ]; then
-  prepare_only=true
+mode=suite
+if [ "${1:-}" = "--prepare" ] || [ "${1:-}" = "--build" ]; then
+  mode=${1#--}
   shift
 fi
 cannot() { echo "test-armhf: cannot run on this machine: $*" >&2; exit 3; }
@@ -152,7 +155,7 @@ if [ "$(cat "$tree/.chronavel-tree" 2>/dev/null)" != "$stamp" ]; then
   echo "test-armhf: armhf tree $tree made ($(took "$t0"))"
 fi
 
-if $prepare_only; then
+if [ "$mode" = prepare ]; then
   echo "test-armhf: tree and qemu ready ($(took "$t_start"))"
   exit 0
 fi
@@ -192,13 +195,18 @@ for bits in $time_bits; do
   [ "$bits" = 32 ] || build="$build32-t$bits"
   echo "== armhf, $bits-bit time_t: $build =="
   t0=$(now)
-  # shellcheck disable=SC2086
-  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabihf.cmake" \
-    -DCHRONAVEL_ARMHF_SYSROOT="$tree" -DCHRONAVEL_QEMU_ARM="$(readlink -f "$qemu")" \
-    -DCHRONAVEL_ARMHF_TIME_BITS="$bits" -DCHRONAVEL_WERROR=ON -DCHRONAVEL_BUILD_BENCH=OFF \
-    ${CMAKE_ARGS:-} >/dev/null
+  settings=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabihf.cmake" -DCHRONAVEL_ARMHF_SYSROOT="$tree"
+            -DCHRONAVEL_QEMU_ARM="$(readlink -f "$qemu")" -DCHRONAVEL_ARMHF_TIME_BITS="$bits"
+            -DCHRONAVEL_WERROR=ON -DCHRONAVEL_BUILD_BENCH=OFF)
+  # shellcheck disable=SC2206
+  settings+=(${CMAKE_ARGS:-})
+  if [ ! -f "$build/CMakeCache.txt" ] || [ "$(cat "$build/.chronavel-settings" 2>/dev/null)" != "${settings[*]}" ]; then
+    cmake -S "$root" -B "$build" "${settings[@]}" >/dev/null
+    echo "${settings[*]}" >"$build/.chronavel-settings"
+  fi
   cmake --build "$build" -j "$jobs"
   echo "test-armhf: built in $(took "$t0")"
+  [ "$mode" = suite ] || continue
   t0=$(now)
   if [ "$bits" = 32 ]; then
     export CHRONAVEL_CHRONYD="$tree/usr/sbin/chronyd"
