@@ -59,8 +59,8 @@ void Exchange(const std::string& sender) {
     ASSERT_TRUE(utc.matched() && ev.matched() && rsp.matched() && cmd.matched());
     std::string text(100000, ' ');
     for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
-    const idl::UTCTime time = Sample<idl::UTCTime>(1);
-    const idl::CommandResponse command = Sample<idl::CommandResponse>(2);
+    const idl::UTCTime time = Filled<idl::UTCTime>(1);
+    const idl::CommandResponse command = Filled<idl::CommandResponse>(2);
     const idl::EventLog event = Event(3, text);
     const int64_t before = RealtimeNs();
     EXPECT_EQ(std::make_tuple(utc.send(time), cmd.send(command), ev.send(event)),
@@ -69,7 +69,7 @@ void Exchange(const std::string& sender) {
         ASSERT_TRUE(link.got.waitFor(1)) << link.ib;
         const auto d = link.got.deliveries();
         ASSERT_EQ(d.size(), 1u) << link.ib;
-        ExpectSame(d[0].message, sent);
+        EXPECT_EQ(Leaves(d[0].message), Leaves(sent));
         EXPECT_EQ(d[0].connectionId, link.ib);
         EXPECT_EQ(d[0].transactionId, 1);  // the writer's first sequence number
         EXPECT_EQ(d[0].header.source_uid, GuidToUid(At(*link.a.tss, link.ia).publisher()->getGuid()));
@@ -261,7 +261,7 @@ TEST(TSSTypedTS, ReturnCodesOfEveryOperation) {
     }
     EXPECT_EQ(reader(response, nullptr), RC::INVALID_PARAM);
     EXPECT_FALSE(At(*s.tss, response).isSubscriber());
-    EXPECT_EQ(Send(*cmd, command, Sample<idl::CommandResponse>(1)), RC::NOT_AVAILABLE);  // subscriber only
+    EXPECT_EQ(Send(*cmd, command, Filled<idl::CommandResponse>(1)), RC::NOT_AVAILABLE);  // subscriber only
     // Ids outside the 32-bit range must not wrap onto connection 0 or 1.
     for (CONNECTION_ID_TYPE bad : {int64_t{3}, int64_t{-1}, int64_t{1} << 32, (int64_t{1} << 32) + 1}) {
         EXPECT_EQ(std::make_tuple(Send(*ev, bad, Event(1, "x")), sender(bad), reader(bad, got.callback()), unsend(bad),
@@ -334,7 +334,7 @@ TEST(TSSBadInput, UndecodablePayloadsAndThrowingCallbacksStopNothing) {
     ASSERT_NE(writer, nullptr);
     ASSERT_TRUE(WaitUntil(
         [&] { return peerListener.matched() > 0 && At(*s.tss, id).subscriberListener()->matched() > 0; }));
-    idl::CommandResponse good = Sample<idl::CommandResponse>(11);
+    idl::CommandResponse good = Filled<idl::CommandResponse>(11);
     good.command_response("QUERY_VERSIONING");
     aspn2_msgs::idl::CommandResponsePubSubType type;
     SerializedPayload_t payload(type.m_typeSize);
@@ -362,7 +362,7 @@ TEST(TSSBadInput, UndecodablePayloadsAndThrowingCallbacksStopNothing) {
     EXPECT_THAT(err, HasSubstr("failed: unknown exception"));
     const auto d = got.deliveries();
     ASSERT_EQ(d.size(), 2u);
-    ExpectSame(d[0].message, good);
+    EXPECT_EQ(Leaves(d[0].message), Leaves(good));
     EXPECT_EQ(d[0].transactionId, 8);  // the five before the first valid one were taken and dropped
     EXPECT_EQ(d[1].transactionId, 9);
 }
