@@ -1,5 +1,3 @@
-// Health events: the queue between the code that raises them and the thread
-// that publishes them, the fault filter, and the reporter in front of both.
 #include "ASPN/EventQueue.h"
 #include "ASPN/HealthReporter.h"
 #include "boardkit/Board.h"

@@ -1,4 +1,3 @@
-// FACE strings, return codes, the string utilities and the topic registry.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -243,7 +243,6 @@ TEST(TSSTypedTS, ReturnCodesOfEveryOperation) {
     auto ev = std::make_shared<FACE::TSS::Details::QV_TypedTS<idl::EventLog>>();
     auto cmd = Typed<idl::CommandResponse>(s);
     RC::Value code;
-    // Each operation, as the code it returns.
     auto reference = [&](std::shared_ptr<FACE::TSS::Base> r) { return ev->Set_Reference("", r, 0, code), code; };
     auto sender = [&](CONNECTION_ID_TYPE id) { return ev->Register_Sender(id, code), code; };
     auto reader = [&](CONNECTION_ID_TYPE id, FACE::TSS::Read_Callback<idl::CommandResponse> callback) {
