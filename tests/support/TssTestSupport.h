@@ -1,9 +1,6 @@
 #ifndef TESTS_FACE_TSSTESTSUPPORT_H
 #define TESTS_FACE_TSSTESTSUPPORT_H
 
-// Fixtures of the transport tests: configuration documents, services made
-// from them, samples with a value in every field, and what readers receive.
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
