@@ -125,12 +125,10 @@ TEST_F(Devmem, MalformedWindowsAreRefusedAndAnUnopenableDeviceFailsItsConnection
     for (const char* name : {"Unknown", "NoSize", "Junk", "Negative"}) {
         CONNECTION_HANDLE_TYPE handle = 5;
         service->Open_Connection(name, -1, handle, code);
-        EXPECT_EQ(RC::INVALID_CONFIG, code) << name;
-        EXPECT_EQ(-1, handle) << name;
+        EXPECT_EQ(std::make_pair(RC::INVALID_CONFIG, CONNECTION_HANDLE_TYPE{-1}), std::make_pair(code, handle)) << name;
     }
     EXPECT_EQ(0, open("Good")) << "refused names took no table slot";
     FACE::IOSS::CONNECTION_STATUS_TYPE status;
-    service->Get_Connection_Status(0, status, code);
-    EXPECT_EQ(4u, status.state);
+    EXPECT_EQ(4u, (service->Get_Connection_Status(0, status, code), status.state));
     EXPECT_EQ(Both(RC::INVALID_MODE), access(0, 0, 32));
 }
