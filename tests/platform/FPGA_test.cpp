@@ -113,12 +113,11 @@ TEST_F(Fpga, RegistersAreReadWrittenAndClearedAtTheirOffsets) {
               std::make_tuple(image.peek(block::kPeripheral, 0x3C), image.peek(block::kPpsSlave, 0x20),
                               image.peek(block::kPtpClock, 0x74), image.peek(block::ptfe(1), 0xC8, 64),
                               fpga.fpga_get_ppsSlave_control(8), fpga.fpga_get_ptpClock_control(29)));
+    using Cleared = std::pair<uint32_t, uint64_t>;  // braces: the call comes first
     image.poke(block::kPeripheral, 8, 32, 5);
-    EXPECT_EQ(5u, fpga.fpga_reset_periph_control(2));
-    EXPECT_EQ(0u, image.peek(block::kPeripheral, 8));
+    EXPECT_EQ((Cleared{fpga.fpga_reset_periph_control(2), image.peek(block::kPeripheral, 8)}), Cleared(5, 0));
     image.poke(block::ptfe(1), 0x18, 32, 0x55);
-    EXPECT_EQ(0x55u, fpga.getAndClearPtfeStatus(1));
-    EXPECT_EQ(0u, image.peek(block::ptfe(1), 0x18));
+    EXPECT_EQ((Cleared{fpga.getAndClearPtfeStatus(1), image.peek(block::ptfe(1), 0x18)}), Cleared(0x55, 0));
 }
 
 TEST_F(Fpga, IndexesOutOfRangeReachNoRegister) {
