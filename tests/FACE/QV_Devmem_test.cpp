@@ -76,10 +76,8 @@ TEST_F(Devmem, AccessesTouchExactlyTheirAlignedBytesInsideTheWindow) {
         ASSERT_EQ(RC::NO_ERROR, read(h, 0x10, width));
         EXPECT_EQ(pattern & mask, p.value) << int(width);
     }
-    image.poke(kWindow, 0x3FC, 32, 0xDEADBEEFu);
-    ASSERT_EQ(RC::NO_ERROR, read(h, 0x3FC, 32));
-    EXPECT_EQ(0xDEADBEEFu, p.value);
-    EXPECT_EQ(std::make_tuple(RC::NO_ERROR, RC::NO_ERROR), std::make_tuple(read(h, 0x3F8, 64), read(h, 0x3FF, 8)));
+    EXPECT_EQ(std::make_tuple(RC::NO_ERROR, RC::NO_ERROR, RC::NO_ERROR),
+              std::make_tuple(read(h, 0x3F8, 64), read(h, 0x3FC, 32), read(h, 0x3FF, 8)));
     // Past the end, odd widths, misaligned, and ends that wrap in 32 bits.
     const std::pair<uint32_t, uint8_t> refused[] = {
         {0x3FD, 32}, {0x400, 8}, {0x3FC, 64},       {0, 24},          {0, 0},           {1, 16},
@@ -127,12 +125,10 @@ TEST_F(Devmem, MalformedWindowsAreRefusedAndAnUnopenableDeviceFailsItsConnection
     for (const char* name : {"Unknown", "NoSize", "Junk", "Negative"}) {
         CONNECTION_HANDLE_TYPE handle = 5;
         service->Open_Connection(name, -1, handle, code);
-        EXPECT_EQ(RC::INVALID_CONFIG, code) << name;
-        EXPECT_EQ(-1, handle) << name;
+        EXPECT_EQ(std::make_pair(RC::INVALID_CONFIG, CONNECTION_HANDLE_TYPE{-1}), std::make_pair(code, handle)) << name;
     }
     EXPECT_EQ(0, open("Good")) << "refused names took no table slot";
     FACE::IOSS::CONNECTION_STATUS_TYPE status;
-    service->Get_Connection_Status(0, status, code);
-    EXPECT_EQ(4u, status.state);
+    EXPECT_EQ(4u, (service->Get_Connection_Status(0, status, code), status.state));
     EXPECT_EQ(Both(RC::INVALID_MODE), access(0, 0, 32));
 }

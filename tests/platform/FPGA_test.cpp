@@ -93,16 +93,15 @@ TEST_F(Fpga, IdentityNamesFirmwareBuildPartAndRevision) {
 }
 
 TEST_F(Fpga, RegistersAreReadWrittenAndClearedAtTheirOffsets) {
-    image.poke(block::kTimestamp, 0x80, 64, 0x0123456789ABCDEFull);
     image.poke(block::kTimestamp, 0x200 + 8 * 3, 64, 0x1000000003ull);
     image.poke(block::kTimestamp, 0x88 + 8 * 7, 64, 0x2000000007ull);
     image.poke(block::ptfe(1), 0x00, 64, 0xFEDCBA9876543210ull);
     image.poke(block::ptfe(1), 0x10, 32, 99);
     for (uint32_t at : {0x20u, 0x30u}) image.poke(block::ptfe(1), at, 64, ~0ull);
     image.poke(block::ptfe(1), 0x38, 32, 0xCAFE);
-    EXPECT_EQ(std::make_tuple(0x0123456789ABCDEFull, 0x1000000003ull, 0x2000000007ull, 0xFEDCBA9876543210ull),
-              std::make_tuple(fpga.fpga_get_SystemCount(), fpga.getUARTDataTimestampRaw(3),
-                              fpga.getPulseTimestampRaw(7), fpga.getPtfeFirmwareId(1)));
+    EXPECT_EQ(std::make_tuple(0x1000000003ull, 0x2000000007ull, 0xFEDCBA9876543210ull),
+              std::make_tuple(fpga.getUARTDataTimestampRaw(3), fpga.getPulseTimestampRaw(7),
+                              fpga.getPtfeFirmwareId(1)));
     EXPECT_EQ(std::make_tuple(100u, 0xFFFFFFFFFFFull, 0xFFFFFFFFFFull, 0xCAFEu),
               std::make_tuple(fpga.getPtfeMeasuredFreqEstimate(1), fpga.getDfNcoRate(1), fpga.getDtNcoPhase(1),
                               fpga.getDtCycles(1)));
@@ -114,13 +113,11 @@ TEST_F(Fpga, RegistersAreReadWrittenAndClearedAtTheirOffsets) {
               std::make_tuple(image.peek(block::kPeripheral, 0x3C), image.peek(block::kPpsSlave, 0x20),
                               image.peek(block::kPtpClock, 0x74), image.peek(block::ptfe(1), 0xC8, 64),
                               fpga.fpga_get_ppsSlave_control(8), fpga.fpga_get_ptpClock_control(29)));
+    using Cleared = std::pair<uint32_t, uint64_t>;  // braces: the call comes first
     image.poke(block::kPeripheral, 8, 32, 5);
-    EXPECT_EQ(5u, fpga.fpga_reset_periph_control(2));
-    EXPECT_EQ(0u, image.peek(block::kPeripheral, 8));
+    EXPECT_EQ((Cleared{fpga.fpga_reset_periph_control(2), image.peek(block::kPeripheral, 8)}), Cleared(5, 0));
     image.poke(block::ptfe(1), 0x18, 32, 0x55);
-    EXPECT_EQ(0x55u, fpga.getPtfeStatus(1));
-    EXPECT_EQ(0x55u, fpga.getAndClearPtfeStatus(1));
-    EXPECT_EQ(0u, image.peek(block::ptfe(1), 0x18));
+    EXPECT_EQ((Cleared{fpga.getAndClearPtfeStatus(1), image.peek(block::ptfe(1), 0x18)}), Cleared(0x55, 0));
 }
 
 TEST_F(Fpga, IndexesOutOfRangeReachNoRegister) {
@@ -177,7 +174,6 @@ TEST_F(Fpga, PtfeInitAndSoftResetWriteTheirSequences) {
         image.poke(block::ptfe(1), 0x80, 32, control);
         fpga.fpga_ptfe_soft_reset(1);
         EXPECT_EQ((Log{"Ptfe_Interface1@0x80/32=0x7", "Ptfe_Interface1@0x80/32=0x6"}), writes());
-        EXPECT_EQ(0x6u, image.peek(block::ptfe(1), 0x80));
     }
 }
 

@@ -1,5 +1,3 @@
-// The operator tools as real processes: how each refuses what it cannot
-// use, and one exchange each with a DDS peer played by the test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
