@@ -14,7 +14,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh"
 build_dir="${BUILD_DIR:-$root/build}"
 cd "$build_dir"
-jobs="$(nproc 2>/dev/null || echo 2)"
+# Twice as many tests at once as there are processors: they wait on DDS
+# discovery, daemons and the simulated board's clock as much as they compute.
+jobs=$(( 2 * $(nproc 2>/dev/null || echo 1) ))
 if [ "$(id -u)" -eq 0 ] && unshare --net --ipc --mount true 2>/dev/null; then
   exec unshare --net --ipc --mount --propagation private -- bash -c '
     set -e
