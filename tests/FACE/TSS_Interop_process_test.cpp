@@ -7,11 +7,6 @@ using namespace tsstest;
 
 namespace {
 
-// Keeps the peer on loopback; without it Cyclone would pick a network interface of its own.
-const char kLoopbackOnly[] =
-    "<CycloneDDS><Domain Id=\"any\"><General><Interfaces><NetworkInterface name=\"lo\" multicast=\"true\"/>"
-    "</Interfaces><AllowMulticast>spdp</AllowMulticast></General></Domain></CycloneDDS>";
-
 // Fast DDS to Cyclone, checked by the leaves the peer prints in the order of
 // the IDL, and back.
 template <typename T>
@@ -41,7 +36,13 @@ TEST(TSSInterop, CycloneDdsPeerExchangesAllThreeTypesOverUdp) {
     Link<idl::UTCTime> utc(s, "UTCTimeToPeer", s, "UTCTimeFromPeer");
     Link<idl::CommandResponse> cmd(s, "CommandResponseToPeer", s, "CommandResponseFromPeer");
     Link<idl::EventLog> ev(s, "EventLogToPeer", s, "EventLogFromPeer");
-    ASSERT_EQ(::setenv("CYCLONEDDS_URI", kLoopbackOnly, 1), 0);
+    // Keeps the peer on loopback; without it Cyclone would pick a network interface of its own.
+    ASSERT_EQ(::setenv("CYCLONEDDS_URI",
+                       "<CycloneDDS><Domain Id=\"any\"><General><Interfaces><NetworkInterface name=\"lo\" "
+                       "multicast=\"true\"/></Interfaces><AllowMulticast>spdp</AllowMulticast></General></Domain>"
+                       "</CycloneDDS>",
+                       1),
+              0);
     boardkit::ChildProcess peer({CHRONAVEL_CYCLONE_PEER, std::to_string(kDomainCycloneUdp)});
     RoundTrip(peer, "UTCTime", utc, Filled<idl::UTCTime>(21));
     RoundTrip(peer, "CommandResponse", cmd, Filled<idl::CommandResponse>(22));
